@@ -1,0 +1,1 @@
+// Keeps the adapter library non-empty while every adapter is header-only.

