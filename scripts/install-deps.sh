@@ -5,7 +5,7 @@
 set -euo pipefail
 what=${1:-all}
 
-native=(cmake ninja-build g++ make googletest libgtest-dev libgmock-dev pkg-config python3)
+native=(cmake ninja-build g++ make googletest libgtest-dev libgmock-dev pkg-config python3 libplplot-dev)
 windows=(mingw-w64 binutils-mingw-w64 wine64 xvfb xdotool x11-apps imagemagick)
 
 need=()
