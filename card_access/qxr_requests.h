@@ -21,6 +21,10 @@
 #define IOCTL_QXR_GET_POSITION QXR_CTL_CODE(0x807u)        /* 0xBE90201C */
 #define IOCTL_QXR_GET_FW_CHECKSUM QXR_CTL_CODE(0x808u)     /* 0xBE902020 */
 
+/* Private to the card simulator driver: scenario control, never sent by the library. Its
+   records are in card_simulator/sim_control.h. */
+#define IOCTL_QXR_SIM_CONTROL QXR_CTL_CODE(0x900u)         /* 0xBE902400 */
+
 /* Reply sizes the library offers, in bytes. */
 #define QXR_VERSION_REPLY_SIZE 8u
 #define QXR_STATUS_REPLY_SIZE 4u
