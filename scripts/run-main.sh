@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh native
 cmake --preset release >/dev/null
 cmake --build --preset release
-exec build/release/simulation/qxrsim "$@"
+exec build/release/card_simulator/demo/card_demo "$@"

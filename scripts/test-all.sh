@@ -15,3 +15,8 @@ echo "=== native tests"
 ctest --preset native -L native
 echo "=== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset asan -L native
+echo "=== Windows builds: checks that need no Wine (export and import tables)"
+ctest --test-dir build/mingw-x64 -L native --output-on-failure
+ctest --test-dir build/mingw-i686 -L native --output-on-failure
+echo "=== Wine tests (x86_64 build)"
+ctest --test-dir build/mingw-x64 -L wine --output-on-failure
