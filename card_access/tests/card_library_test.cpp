@@ -395,8 +395,9 @@ TEST_F(CardLibraryOnSimCard, FullRecordsThroughClient) {
 
     CardPosition position{};
     ASSERT_EQ(library.GetPosition(&position), 0u);
-    EXPECT_GT(position.coord1Micro, 2147.483648);  // raw value above 2^31
-    EXPECT_LT(position.milliValue, 0.0);
+    // Packed doubles: read by value (a reference to them may be misaligned).
+    EXPECT_GT(double{position.coord1Micro}, 2147.483648);  // raw value above 2^31
+    EXPECT_LT(double{position.milliValue}, 0.0);
     CardSignalQuality quality{};
     ASSERT_EQ(library.GetSignalQuality(&quality), 0u);
     EXPECT_EQ(quality.header1, 12);

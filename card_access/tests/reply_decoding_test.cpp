@@ -90,13 +90,13 @@ TEST(PositionDecoding, UnsignedStayPositiveSignedAreSignExtended) {
     DecodePosition(reply, &p);
     EXPECT_EQ(p.coord1Word, 65535);
     EXPECT_EQ(p.coord1Tag, 'N');
-    EXPECT_DOUBLE_EQ(p.coord1Micro, 2147.483648);
+    EXPECT_DOUBLE_EQ(double{p.coord1Micro}, 2147.483648);
     EXPECT_EQ(p.coord2Word, 16);
     EXPECT_EQ(p.coord2Tag, 'W');
-    EXPECT_DOUBLE_EQ(p.coord2Micro, 4294.967295);
-    EXPECT_DOUBLE_EQ(p.milliValue, -0.001);
-    EXPECT_DOUBLE_EQ(p.deciValue1, -214748364.8);
-    EXPECT_DOUBLE_EQ(p.deciValue2, 214748364.7);
+    EXPECT_DOUBLE_EQ(double{p.coord2Micro}, 4294.967295);
+    EXPECT_DOUBLE_EQ(double{p.milliValue}, -0.001);
+    EXPECT_DOUBLE_EQ(double{p.deciValue1}, -214748364.8);
+    EXPECT_DOUBLE_EQ(double{p.deciValue2}, 214748364.7);
 }
 
 TEST(SignalQualityDecoding, ChannelsInterleavedAndBytesUnsigned) {

@@ -18,7 +18,7 @@ constexpr int64_t kBase = 134410752000000000LL + (10 * 3600 + 30 * 60 + 15) * kS
 
 ClockSample At(int64_t utc, int64_t frequency = 10000000) {
     // The counter runs on true time from an arbitrary origin.
-    return ClockSample{utc, (utc - 134410000000000000LL) * frequency / kSecond, frequency};
+    return ClockSample{utc, (utc - (kBase - 1000 * kSecond)) * frequency / kSecond, frequency};
 }
 
 uint32_t Word(const uint8_t* p) {
