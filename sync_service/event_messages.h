@@ -1,0 +1,48 @@
+// The service's event message table: ids 100 to 112 and their texts. The message
+// compiler source (qxrsync_messages.mc) carries the same texts; a test holds the two together.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/ports/win_defs.h"
+
+namespace qxr::sync {
+
+enum EventId : DWORD {
+    kMsgInstalled = 100,
+    kMsgRemoved = 101,
+    kMsgNotRemoved = 102,
+    kMsgCtrlHandlerNotInstalled = 103,
+    kMsgFailedInit = 104,
+    kMsgStarted = 105,
+    kMsgStopped = 106,
+    kMsgNoReference = 107,
+    kMsgUsingReference = 108,
+    kMsgCorrectingOffset = 109,
+    kMsgBadRequest = 110,
+    kMsgDebug = 111,
+    kMsgDllError = 112,
+};
+
+struct EventMessage {
+    DWORD id;
+    const char* symbol;  // the SymbolicName in the .mc
+    const char* text;    // with "%1" for the first insertion string, ending in "\r\n"
+};
+
+inline constexpr DWORD kFirstEventId = 100;
+inline constexpr DWORD kLastEventId = 112;
+inline constexpr std::size_t kEventMessageCount = kLastEventId - kFirstEventId + 1;
+
+extern const EventMessage kEventMessages[kEventMessageCount];
+
+// The text of a message id, or null when the table has none.
+const char* EventMessageText(DWORD id);
+
+// Renders a message as the event viewer would: %1..%3 replaced by the insertion strings
+// (missing ones left as written). Cut to fit `size`; always terminated when size > 0.
+// Returns false for an unknown id.
+bool FormatEventMessage(DWORD id, const char* const* strings, WORD count, char* out,
+                        std::size_t size);
+
+}  // namespace qxr::sync

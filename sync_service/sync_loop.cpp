@@ -1,0 +1,134 @@
+// SyncService::Run: the synchronizer loop. Every pass reads the card status, follows the
+// active reference, corrects the clock once per correction interval, reports reference changes
+// after their delays and starts the GPS-off-line pop-up. Per pass nothing is allocated and
+// nothing is formatted unless an event is written.
+#include <cstdio>
+
+#include "clock_discipline/clock_discipline.h"
+#include "clock_discipline/priority_boost.h"
+#include "platform/system_time.h"
+#include "sync_service/event_messages.h"
+#include "sync_service/sync_service.h"
+
+namespace qxr::sync {
+
+namespace {
+
+constexpr int32_t kNone = static_cast<int32_t>(TimeReference::None);
+constexpr int32_t kGps = static_cast<int32_t>(TimeReference::Gps);
+constexpr int32_t kOnBoardClock = static_cast<int32_t>(TimeReference::OnBoardClock);
+constexpr const char* kReferenceNames[3] = {"?", "GPS", "on-board clock"};
+
+// The card's date and time as calendar fields; false when a field does not fit them, so that
+// a wild card value is refused rather than wrapped into a valid date.
+bool CardTimeToFileTime(const CardTime& time, int64_t* fileTime) {
+    if (time.year < 0 || time.year > 30827 || time.month < 0 || time.month > 12 || time.day < 0 ||
+        time.day > 31 || time.hour < 0 || time.hour > 23 || time.minute < 0 || time.minute > 59 ||
+        time.second < 0 || time.second > 59) {
+        return false;
+    }
+    SYSTEMTIME fields{};
+    fields.wYear = static_cast<WORD>(time.year);
+    fields.wMonth = static_cast<WORD>(time.month);
+    fields.wDay = static_cast<WORD>(time.day);
+    fields.wHour = static_cast<WORD>(time.hour);
+    fields.wMinute = static_cast<WORD>(time.minute);
+    fields.wSecond = static_cast<WORD>(time.second);
+    fields.wMilliseconds = 0;  // the card's own millisecond field is not used
+    return SystemTimeFieldsToFileTime(fields, fileTime);
+}
+
+// Parameters are seconds; negative ones wrap like the unsigned tick arithmetic they feed.
+DWORD SecondsToMs(int32_t seconds) {
+    return static_cast<DWORD>(seconds) * 1000u;
+}
+
+}  // namespace
+
+void SyncService::Run() {
+    LoopState state;
+    state.correctionInterval = SecondsToMs(parameters_.rampDuration) - kPollPeriodMs / 2;
+    state.logDelay = SecondsToMs(parameters_.logSecsNoGps);
+    state.popupDelay = SecondsToMs(parameters_.msgSecsNoGps);
+
+    platform::Platform& ports = Ports();
+    discipline::ClockDiscipline engine(discipline::DisciplinePorts::Of(ports),
+                                       parameters_.rampDuration, parameters_.maxAdjustPct);
+    // Released before the engine goes, which puts the clock back to its nominal rate.
+    discipline::PriorityBoost boost(ports.scheduling, REALTIME_PRIORITY_CLASS,
+                                    THREAD_PRIORITY_TIME_CRITICAL);
+    while (IsRunning()) {
+        if (!Pass(state, engine, ports.ticks.GetTickCount())) {
+            LowerRunningFlag();
+            break;
+        }
+        ports.ticks.Sleep(kPollPeriodMs);
+    }
+}
+
+bool SyncService::Pass(LoopState& state, discipline::ClockDiscipline& engine, DWORD now) {
+    CardStatus status{};
+    const uint32_t error = card_.GetHwStatus(&status);
+    if (error != 0) {
+        char text[24];
+        std::snprintf(text, sizeof text, "%d", static_cast<int>(error));
+        ReportServiceEvent(EVENTLOG_ERROR_TYPE, kMsgDllError, text);
+        return false;
+    }
+
+    // Unsigned, so that a stray negative value still names a reference.
+    const int32_t reference = static_cast<int32_t>(static_cast<uint32_t>(status.reference) % 3u);
+    if (reference != state.currentReference) {
+        state.currentReference = reference;
+        if (reference == kNone) {
+            ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgNoReference);
+        } else {
+            state.changeTick = state.logDelay != 0 ? now : 0;
+            state.popupTick = state.popupDelay != 0 ? now : 0;
+        }
+    }
+
+    if (now - state.lastCorrectionTick >= state.correctionInterval) {
+        Correct(engine);
+        state.lastCorrectionTick = now;
+    }
+
+    if (state.changeTick != 0 && state.currentReference != state.loggedReference &&
+        (state.currentReference == kGps || now - state.changeTick >= state.logDelay)) {
+        state.changeTick = 0;
+        state.loggedReference = state.currentReference;
+        ReportReference(state.currentReference, status.gpsPresent != 0);
+    }
+
+    if (state.popupTick != 0 && now - state.popupTick >= state.popupDelay &&
+        status.gpsPresent != 0 && state.currentReference != kGps && StartPopup()) {
+        state.popupTick = 0;
+    }
+    return true;
+}
+
+void SyncService::Correct(discipline::ClockDiscipline& engine) {
+    CardTime time{};
+    int64_t cardTime = 0;
+    if (card_.GetTime(&time) != 0 || !CardTimeToFileTime(time, &cardTime)) return;
+    const int64_t latch = static_cast<int64_t>(
+        (static_cast<uint64_t>(time.latchCounterHigh) << 32) | time.latchCounterLow);
+    const int32_t offset = engine.Update(cardTime, parameters_.timeSetBias, latch);
+    const int64_t magnitude = offset < 0 ? -int64_t{offset} : int64_t{offset};
+    if (parameters_.logThreshold != 0 && magnitude >= parameters_.logThreshold) {
+        char text[24];
+        std::snprintf(text, sizeof text, "%s%d.%03d", offset < 0 ? "-" : "",
+                      static_cast<int>(magnitude / 1000), static_cast<int>(magnitude % 1000));
+        ReportServiceEvent(EVENTLOG_INFORMATION_TYPE, kMsgCorrectingOffset, text);
+    }
+}
+
+void SyncService::ReportReference(int32_t reference, bool gpsPresent) {
+    WORD type = EVENTLOG_INFORMATION_TYPE;
+    if (reference == kNone || (reference == kOnBoardClock && gpsPresent)) {
+        type = EVENTLOG_WARNING_TYPE;
+    }
+    ReportServiceEvent(type, kMsgUsingReference, kReferenceNames[reference]);
+}
+
+}  // namespace qxr::sync

@@ -1,0 +1,75 @@
+// SyncService: the QxrSync service. While it runs it polls the card every 500 ms, follows the
+// card's active time reference, feeds the card's time to the clock discipline engine once per
+// ramp period, writes reference changes and large offsets to the event log and warns the
+// desktop user when a card with GPS has fallen back to its on-board clock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "card_access/card_client.h"
+#include "sync_service/nt_service.h"
+#include "sync_service/sync_parameters.h"
+
+namespace qxr::discipline {
+class ClockDiscipline;
+}
+
+namespace qxr::sync {
+
+inline constexpr char kSyncServiceName[] = "QxrSync";
+inline constexpr char kSyncDisplayName[] = "QxrSync Time Synchronizer";
+inline constexpr char kSyncDescription[] = "Keeps the computer clock synchronized to the QXR card";
+inline constexpr char kPopupText[] =
+    "GPS time reference is off line.  Using internal on-board clock as time reference.";
+inline constexpr char kPopupCaption[] = "QxrSync Warning";
+inline constexpr UINT kPopupStyle = MB_OK | MB_ICONEXCLAMATION | MB_SERVICE_NOTIFICATION;
+inline constexpr DWORD kPollPeriodMs = 500;
+
+class SyncService : public CNTService {
+  public:
+    static constexpr int kWarningSize = 132;
+
+    // The ports and the card are used, not owned; they must outlive the service.
+    SyncService(platform::Platform ports, card_access::CardClient& card, ConsoleOutput& console);
+    ~SyncService() override;
+
+    void Run() override;
+    bool OnInit() override;
+    void OnInstall() override;
+    void OnRemove() override;
+
+    const SyncParameters& Parameters() const { return parameters_; }
+    // True from the start of a pop-up thread until its box has been closed.
+    bool IsWarningShowing() const { return warningShowing_.load(); }
+
+  private:
+    // The loop's own state; a tick of 0 is not armed.
+    struct LoopState {
+        int32_t currentReference = -1;
+        int32_t loggedReference = -1;
+        DWORD changeTick = 0;
+        DWORD popupTick = 0;
+        DWORD lastCorrectionTick = 0;
+        DWORD correctionInterval = 0;
+        DWORD logDelay = 0;
+        DWORD popupDelay = 0;
+    };
+
+    // One pass at tick `now`; false when the card status cannot be read (the loop must end).
+    bool Pass(LoopState& state, discipline::ClockDiscipline& engine, DWORD now);
+    void Correct(discipline::ClockDiscipline& engine);
+    void ReportReference(int32_t reference, bool gpsPresent);
+    // Hands the warning text to a new pop-up thread; false when one is still showing.
+    bool StartPopup();
+    static DWORD PopupThread(LPVOID service);
+    void ShowPopup();
+
+    card_access::CardClient& card_;
+    // The pop-up's text; owned by the pop-up thread while warningShowing_ is set.
+    char warningText_[kWarningSize];
+    std::atomic<bool> warningShowing_;
+    SyncParameters parameters_;
+};
+
+}  // namespace qxr::sync

@@ -1,0 +1,190 @@
+// A simulated machine for the service tests: every port the service uses, a scripted card,
+// a console that keeps what is printed, and a timeline of actions in virtual time.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "card_access/card_client.h"
+#include "platform/ports/platform.h"
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_event_log.h"
+#include "platform/sim/sim_journal.h"
+#include "platform/sim/sim_process.h"
+#include "platform/sim/sim_registry.h"
+#include "platform/sim/sim_service_manager.h"
+#include "platform/sim/sim_threads.h"
+#include "platform/system_time.h"
+#include "sync_service/console_output.h"
+#include "sync_service/event_messages.h"
+
+namespace qxr::sync::testing {
+
+inline constexpr char kProgramPath[] = "C:\\Program Files\\Quoxar\\QxrSync.exe";
+inline constexpr char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\QxrSync\\Parameters";
+inline constexpr char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\QxrSync";
+inline constexpr char kEventSourceKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QxrSync";
+inline constexpr char kNotedKey[] = "SYSTEM\\CurrentControlSet\\Services\\QxrSync\\W32Time";
+
+class RecordingConsole : public ConsoleOutput {
+  public:
+    void Write(const char* text) override { text_ += text; }
+    const std::string& Text() const { return text_; }
+    void Clear() { text_.clear(); }
+
+  private:
+    std::string text_;
+};
+
+class NullDevice : public platform::DeviceIo {
+  public:
+    HANDLE CreateFileA(LPCSTR, DWORD, DWORD, DWORD, DWORD) override {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    BOOL DeviceIoControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD) override {
+        return FALSE;
+    }
+    BOOL CloseHandle(HANDLE) override { return FALSE; }
+};
+
+// The card as the loop sees it: a status the timeline changes, and a clock that shows true
+// time (whole seconds, the way the loop uses it) with no latch counter.
+class ScriptedCard : public card_access::CardClient {
+  public:
+    explicit ScriptedCard(sim::SimClock& clock) : clock_(clock) {}
+
+    uint32_t GetHwStatus(CardStatus* status) override {
+        ++statusCalls;
+        *status = CardStatus{};
+        if (statusError != 0) return statusError;
+        status->gpsPresent = gpsPresent ? 1 : 0;
+        status->reference = static_cast<TimeReference>(reference);
+        return 0;
+    }
+    uint32_t GetTime(CardTime* time) override {
+        timeCallsAt.push_back(clock_.TrueTime());
+        *time = CardTime{};
+        if (timeError != 0) return timeError;
+        SYSTEMTIME st{};
+        FileTimeToSystemTimeFields(clock_.TrueTime(), &st);
+        time->year = st.wYear;
+        time->month = st.wMonth;
+        time->day = st.wDay;
+        time->hour = st.wHour;
+        time->minute = st.wMinute;
+        time->second = st.wSecond;
+        time->millisecond = 777;  // must not be used
+        return 0;
+    }
+    uint32_t SetTime(const CardTime*) override { return ERROR_NOT_SUPPORTED; }
+
+    int32_t reference = static_cast<int32_t>(TimeReference::Gps);
+    bool gpsPresent = true;
+    uint32_t statusError = 0;
+    uint32_t timeError = 0;
+    std::atomic<int> statusCalls{0};
+    std::vector<int64_t> timeCallsAt;
+
+  private:
+    sim::SimClock& clock_;
+};
+
+inline sim::SimClockConfig DefaultClockConfig() {
+    sim::SimClockConfig config;
+    config.counterFrequency = 10000000;
+    return config;
+}
+
+class ServiceTestMachine {
+  public:
+    explicit ServiceTestMachine(const sim::SimClockConfig& config = DefaultClockConfig())
+        : clock(config),
+          services(&registry),
+          messageBoxes(&threads),
+          module(kProgramPath, true, platform::FileVersion{1, 0, 0, 2}),
+          card(clock),
+          ports{device,   clock,    clock,    clock, process, process,      process,
+                registry, services, eventLog, debug, threads, messageBoxes, module},
+          start_(clock.TrueTime()) {
+        clock.SetPrivilegeCheck(process.PrivilegeCheck(SE_SYSTEMTIME_NAME));
+        eventLog.SetMessageTable(
+            [](DWORD id, const std::vector<std::string>& strings, std::string* text) {
+                const char* s[3] = {nullptr, nullptr, nullptr};
+                for (std::size_t i = 0; i < strings.size() && i < 3; ++i) s[i] = strings[i].c_str();
+                char buffer[512];
+                if (!FormatEventMessage(id, s, static_cast<WORD>(strings.size()), buffer,
+                                        sizeof buffer)) {
+                    return false;
+                }
+                *text = buffer;
+                return true;
+            });
+        eventLog.SetTimeSource([this] { return clock.TrueTime(); });
+        threads.SetTimeSource([this] { return clock.TrueTime(); });
+        messageBoxes.SetTimeSource([this] { return clock.TrueTime(); });
+        registry.SetJournal(&journal);
+        services.SetJournal(&journal);
+        eventLog.SetJournal(&journal);
+        clock.AddAdvanceListener([this] { RunTimeline(); });
+    }
+
+    // Milliseconds of virtual time since the machine was made.
+    int64_t NowMs() const { return (clock.TrueTime() - start_) / 10000; }
+    int64_t MsOf(int64_t trueTime) const { return (trueTime - start_) / 10000; }
+    // Runs `action` at the first advance that reaches `ms` (before the pass at that time).
+    void At(int64_t ms, std::function<void()> action) { timeline_.emplace(ms, std::move(action)); }
+    void StopAt(int64_t ms) {
+        At(ms, [this] { services.SendControl(SERVICE_CONTROL_STOP); });
+    }
+
+    struct LoggedEvent {
+        int64_t ms;
+        DWORD id;
+        WORD type;
+        std::string text;  // rendered
+    };
+    std::vector<LoggedEvent> Logged() const {
+        std::vector<LoggedEvent> out;
+        const std::vector<sim::SimEvent> events = eventLog.Events();
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            out.push_back(LoggedEvent{MsOf(events[i].time), events[i].id, events[i].type,
+                                      eventLog.Render(i)});
+        }
+        return out;
+    }
+
+    sim::SimClock clock;
+    sim::SimProcess process;
+    sim::SimRegistry registry;
+    sim::SimServiceManager services;
+    sim::SimEventLog eventLog;
+    sim::SimDebugOutput debug;
+    sim::SimThreads threads;
+    sim::SimMessageBoxes messageBoxes;
+    sim::SimModuleInfo module;
+    sim::SimJournal journal;
+    NullDevice device;
+    ScriptedCard card;
+    RecordingConsole console;
+    platform::Platform ports;
+
+  private:
+    void RunTimeline() {
+        while (!timeline_.empty() && timeline_.begin()->first <= NowMs()) {
+            auto action = std::move(timeline_.begin()->second);
+            timeline_.erase(timeline_.begin());
+            action();
+        }
+        threads.RunDue();
+    }
+
+    int64_t start_;
+    std::multimap<int64_t, std::function<void()>> timeline_;
+};
+
+}  // namespace qxr::sync::testing

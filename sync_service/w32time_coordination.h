@@ -1,0 +1,33 @@
+// Hand-over with the platform's own time service, W32Time: installing the synchronizer stops
+// and disables it after noting its start type; removing the synchronizer puts that start
+// type back. Every failure ends a step quietly; the progress lines go to the console.
+#pragma once
+
+#include "platform/ports/registry.h"
+#include "platform/ports/service_manager.h"
+#include "sync_service/console_output.h"
+
+namespace qxr::sync {
+
+inline constexpr char kW32TimeName[] = "W32Time";
+
+class W32TimeCoordination {
+  public:
+    // serviceName: the synchronizer's, under whose key the start type is noted.
+    W32TimeCoordination(platform::ServiceManager& services, platform::Registry& registry,
+                        ConsoleOutput& console, const char* serviceName);
+
+    void Disable();
+    void Restore();
+
+  private:
+    void NoteStartType(DWORD startType);
+    DWORD NotedStartType();
+
+    platform::ServiceManager& services_;
+    platform::Registry& registry_;
+    ConsoleOutput& console_;
+    char keyName_[160];
+};
+
+}  // namespace qxr::sync
