@@ -1,0 +1,39 @@
+# qxr_add_wine_test(NAME SCRIPT [ARGS arg...] [ENV VAR=value...] [TIMEOUT seconds])
+#
+# Registers the Wine test wine_<arch>_<NAME> (label "wine"): `bash SCRIPT ARGS...` with the
+# harness's inputs in its environment (QXR_WINE_LIB, QXR_WINE_ARCH, QXR_WINE_PROBE,
+# QXR_WINE_SVC, QXR_SIM_DRIVER, QXR_WINE_WORK_ROOT) plus ENV. Exit status 77 counts as
+# skipped. In the i686 tree the driver and the service control come from the x86_64 tree
+# (QXR_X64_BUILD_DIR): the simulator driver exists only as x86_64. See tests/wine/README.md.
+set(QXR_WINE_HARNESS_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(QXR_X64_BUILD_DIR "${CMAKE_SOURCE_DIR}/build/mingw-x64" CACHE PATH
+    "x86_64 Windows build tree that provides qxrsimdrv.sys and qxrsvc.exe to the i686 Wine tests")
+
+function(qxr_add_wine_test name script)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "ARGS;ENV" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(arch x86_64)
+        set(driver $<TARGET_FILE:qxrsimdrv>)
+        set(svc $<TARGET_FILE:qxrsvc>)
+    else()
+        set(arch i686)
+        set(driver ${QXR_X64_BUILD_DIR}/card_simulator/driver/qxrsimdrv.sys)
+        set(svc ${QXR_X64_BUILD_DIR}/tests/wine/harness/qxrsvc.exe)
+    endif()
+    set(test wine_${arch}_${name})
+    add_test(NAME ${test}
+        COMMAND ${CMAKE_COMMAND} -E env
+            QXR_WINE_LIB=${QXR_WINE_HARNESS_SOURCE_DIR}/lib.sh
+            QXR_WINE_ARCH=${arch}
+            QXR_WINE_PROBE=$<TARGET_FILE:qxrprobe>
+            QXR_WINE_SVC=${svc}
+            QXR_SIM_DRIVER=${driver}
+            QXR_WINE_WORK_ROOT=${CMAKE_BINARY_DIR}/wine-work
+            ${ARG_ENV}
+            bash ${script} ${ARG_ARGS})
+    set_tests_properties(${test} PROPERTIES
+        LABELS wine SKIP_RETURN_CODE 77 TIMEOUT ${ARG_TIMEOUT})
+endfunction()
