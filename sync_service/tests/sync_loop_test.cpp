@@ -1,0 +1,405 @@
+// The synchronizer loop in virtual time on the simulated machine: reference changes and their
+// delays, the GPS-off-line pop-up, corrections and their events, and the parameters.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sync_service/sync_service.h"
+#include "sync_service/tests/service_test_machine.h"
+
+namespace qxr::sync {
+namespace {
+
+using testing::kParametersKey;
+using Event = testing::ServiceTestMachine::LoggedEvent;
+
+constexpr int32_t kGps = static_cast<int32_t>(TimeReference::Gps);
+constexpr int32_t kOnBoard = static_cast<int32_t>(TimeReference::OnBoardClock);
+constexpr int32_t kNone = static_cast<int32_t>(TimeReference::None);
+
+sim::SimClockConfig ClockWith(int64_t initialOffsetMs, uint64_t uptimeMs = 3600000) {
+    sim::SimClockConfig config = testing::DefaultClockConfig();
+    config.initialOffset = initialOffsetMs * 10000;
+    config.uptimeMs = uptimeMs;
+    return config;
+}
+
+class SyncLoopTest : public ::testing::Test {
+  protected:
+    explicit SyncLoopTest(const sim::SimClockConfig& config = testing::DefaultClockConfig())
+        : m(config) {}
+
+    void SetParameter(const char* name, DWORD value) {
+        m.registry.SetDword(kParametersKey, name, value);
+    }
+
+    // Runs the service as the SCM would start it, until a stop at `stopMs`.
+    void RunUntil(int64_t stopMs) {
+        sim::SimService entry;
+        entry.name = "QxrSync";
+        entry.state = SERVICE_START_PENDING;
+        m.services.AddService(entry);
+        m.StopAt(stopMs);
+        SyncService service(m.ports, m.card, m.console);
+        ASSERT_TRUE(service.RunDispatcher());
+        parameters = service.Parameters();
+        EXPECT_FALSE(service.IsWarningShowing() && m.threads.PendingCount() == 0);
+    }
+
+    // The loop's own events (started and stopped left out).
+    std::vector<Event> LoopEvents() const {
+        std::vector<Event> out;
+        for (const Event& e : m.Logged()) {
+            if (e.id != 105 && e.id != 106) out.push_back(e);
+        }
+        return out;
+    }
+    std::vector<int64_t> PopupTimesMs() const {
+        std::vector<int64_t> out;
+        for (const sim::SimMessageBox& box : m.messageBoxes.Boxes())
+            out.push_back(m.MsOf(box.shownAt));
+        return out;
+    }
+    std::vector<int64_t> CorrectionTimesMs() const {
+        std::vector<int64_t> out;
+        for (int64_t t : m.card.timeCallsAt) out.push_back(m.MsOf(t));
+        return out;
+    }
+
+    testing::ServiceTestMachine m;
+    SyncParameters parameters;
+};
+
+void ExpectEvent(const Event& e, int64_t ms, DWORD id, WORD type, const std::string& text) {
+    EXPECT_EQ(e.ms, ms) << text;
+    EXPECT_EQ(e.id, id) << text;
+    EXPECT_EQ(e.type, type) << text;
+    EXPECT_EQ(e.text, text);
+}
+
+// --- Reference changes ----------------------------------------------------------------
+
+TEST_F(SyncLoopTest, FirstPassSeesGps) {
+    SetParameter("LogThreshold", 0);
+    RunUntil(30000);
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 1u);
+    ExpectEvent(events[0], 0, 108, EVENTLOG_INFORMATION_TYPE,
+                "Using GPS as the time reference.\r\n");
+    EXPECT_TRUE(m.messageBoxes.Boxes().empty());
+}
+
+TEST_F(SyncLoopTest, OnBoardClockOnACardWithGps) {
+    SetParameter("LogThreshold", 0);
+    m.card.reference = kOnBoard;
+    RunUntil(30000);
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 1u);
+    ExpectEvent(events[0], 10000, 108, EVENTLOG_WARNING_TYPE,
+                "Using on-board clock as the time reference.\r\n");
+    const auto boxes = m.messageBoxes.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(m.MsOf(boxes[0].shownAt), 10000);
+    EXPECT_EQ(boxes[0].text,
+              "GPS time reference is off line.  Using internal on-board clock as time reference.");
+    EXPECT_EQ(boxes[0].caption, "QxrSync Warning");
+    EXPECT_EQ(boxes[0].style, 0x200030u);
+    EXPECT_EQ(boxes[0].owner, nullptr);
+}
+
+TEST_F(SyncLoopTest, OnBoardClockOnACardWithoutGps) {
+    SetParameter("LogThreshold", 0);
+    m.card.reference = kOnBoard;
+    m.card.gpsPresent = false;
+    RunUntil(60000);
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 1u);
+    ExpectEvent(events[0], 10000, 108, EVENTLOG_INFORMATION_TYPE,
+                "Using on-board clock as the time reference.\r\n");
+    EXPECT_TRUE(m.messageBoxes.Boxes().empty());
+}
+
+TEST_F(SyncLoopTest, FirstPassSeesNoReference) {
+    SetParameter("LogThreshold", 0);
+    m.card.reference = kNone;
+    RunUntil(60000);
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 1u);
+    ExpectEvent(events[0], 0, 107, EVENTLOG_WARNING_TYPE, "No time reference available.\r\n");
+    EXPECT_TRUE(m.messageBoxes.Boxes().empty());
+}
+
+TEST_F(SyncLoopTest, GpsLostAndBackWithinTheLogDelay) {
+    SetParameter("LogThreshold", 0);
+    m.At(3000, [&] { m.card.reference = kOnBoard; });
+    m.At(8000, [&] { m.card.reference = kGps; });
+    RunUntil(60000);
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 1u);
+    ExpectEvent(events[0], 0, 108, EVENTLOG_INFORMATION_TYPE,
+                "Using GPS as the time reference.\r\n");
+    EXPECT_TRUE(m.messageBoxes.Boxes().empty());
+}
+
+TEST_F(SyncLoopTest, OnBoardClockThenNoReferenceWithinTheDelay) {
+    SetParameter("LogThreshold", 0);
+    m.card.reference = kOnBoard;
+    m.At(4000, [&] { m.card.reference = kNone; });
+    RunUntil(60000);
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 2u);
+    ExpectEvent(events[0], 4000, 107, EVENTLOG_WARNING_TYPE, "No time reference available.\r\n");
+    ExpectEvent(events[1], 10000, 108, EVENTLOG_WARNING_TYPE, "Using ? as the time reference.\r\n");
+    EXPECT_EQ(PopupTimesMs(), std::vector<int64_t>{10000});
+}
+
+TEST_F(SyncLoopTest, ReferenceValuesOutOfRangeAreTakenModuloThree) {
+    SetParameter("LogThreshold", 0);
+    m.card.reference = 5;                         // on-board clock
+    m.At(20000, [&] { m.card.reference = -1; });  // 0xFFFFFFFF % 3 = 0: none
+    RunUntil(30000);
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].text, "Using on-board clock as the time reference.\r\n");
+    EXPECT_EQ(events[1].id, 107u);
+    EXPECT_EQ(events[1].ms, 20000);
+}
+
+TEST_F(SyncLoopTest, ParametersSetTheDelays) {
+    SetParameter("LogThreshold", 0);
+    SetParameter("LogSecsNoGPS", 3);
+    SetParameter("MsgSecsNoGPS", 7);
+    m.card.reference = kOnBoard;
+    RunUntil(30000);
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].ms, 3000);
+    EXPECT_EQ(PopupTimesMs(), std::vector<int64_t>{7000});
+}
+
+TEST_F(SyncLoopTest, ZeroDelaysSwitchTheirReportsOff) {
+    SetParameter("LogSecsNoGPS", 0);
+    SetParameter("MsgSecsNoGPS", 0);
+    SetParameter("LogThreshold", 0);
+    m.card.reference = kOnBoard;
+    m.At(20000, [&] { m.card.reference = kGps; });
+    m.At(40000, [&] { m.card.reference = kNone; });
+    m.At(50000, [&] { m.card.reference = kOnBoard; });
+    RunUntil(90000);
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 1u);  // 107 still comes at once
+    EXPECT_EQ(events[0].id, 107u);
+    EXPECT_TRUE(m.messageBoxes.Boxes().empty());
+    EXPECT_FALSE(m.card.timeCallsAt.empty());  // corrections went on, unreported
+}
+
+// --- The pop-up -----------------------------------------------------------------------
+
+TEST_F(SyncLoopTest, PopupDueWhileAnotherIsShowingComesAfterItIsClosed) {
+    SetParameter("LogThreshold", 0);
+    m.threads.SetMode(sim::SimThreads::Mode::kDeferred);
+    m.threads.SetDeferral([] { return int64_t{25000} * 10000; });  // each box open for 25 s
+    m.card.reference = kOnBoard;
+    m.At(12000, [&] { m.card.reference = kGps; });
+    m.At(15000, [&] { m.card.reference = kOnBoard; });  // next pop-up due at 25 s
+    RunUntil(80000);
+    const auto boxes = m.messageBoxes.Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(m.MsOf(boxes[0].shownAt), 10000);
+    EXPECT_EQ(m.MsOf(boxes[0].closedAt), 35000);
+    // The first pass after the close at 35 s starts the second one.
+    EXPECT_EQ(m.MsOf(boxes[1].shownAt), 35000);
+    EXPECT_EQ(m.MsOf(boxes[1].closedAt), 60000);
+    EXPECT_EQ(m.messageBoxes.MaxOpenCount(), 1);
+}
+
+TEST_F(SyncLoopTest, PopupDueWhileShowingIsDroppedWhenGpsIsBack) {
+    SetParameter("LogThreshold", 0);
+    m.threads.SetMode(sim::SimThreads::Mode::kDeferred);
+    m.threads.SetDeferral([] { return int64_t{25000} * 10000; });
+    m.card.reference = kOnBoard;
+    m.At(12000, [&] { m.card.reference = kGps; });
+    m.At(15000, [&] { m.card.reference = kOnBoard; });
+    m.At(30000, [&] { m.card.reference = kGps; });  // back before the first box closes
+    RunUntil(80000);
+    EXPECT_EQ(m.messageBoxes.Boxes().size(), 1u);
+}
+
+TEST_F(SyncLoopTest, PopupThreadThatCannotStartDoesNotBlockLaterOnes) {
+    SetParameter("LogThreshold", 0);
+    m.threads.FailCreation(true);
+    m.card.reference = kOnBoard;
+    m.At(11000, [&] {
+        m.threads.FailCreation(false);
+        m.card.reference = kGps;
+    });
+    m.At(12000, [&] { m.card.reference = kOnBoard; });
+    RunUntil(40000);
+    EXPECT_EQ(m.threads.CreatedCount(), 1);
+    EXPECT_EQ(PopupTimesMs(), std::vector<int64_t>{22000});
+}
+
+// --- Corrections ----------------------------------------------------------------------
+
+TEST_F(SyncLoopTest, OffsetTextsAsWritten) {
+    // The texts of the three offsets named for the event, spelled out.
+    const struct {
+        int64_t ms;
+        const char* text;
+    } cases[] = {{-1250, "-1.250"}, {5, "0.005"}, {999, "0.999"}};
+    for (const auto& c : cases) {
+        testing::ServiceTestMachine machine(ClockWith(c.ms));
+        machine.registry.SetDword(kParametersKey, "TimeSetBias", 0);
+        machine.registry.SetDword(kParametersKey, "LogThreshold", 1);
+        sim::SimService entry;
+        entry.name = "QxrSync";
+        entry.state = SERVICE_START_PENDING;
+        machine.services.AddService(entry);
+        machine.StopAt(500);
+        SyncService service(machine.ports, machine.card, machine.console);
+        ASSERT_TRUE(service.RunDispatcher());
+        const auto events = machine.eventLog.Events();
+        ASSERT_GE(events.size(), 2u);
+        EXPECT_EQ(events[1].id, 109u);
+        EXPECT_EQ(events[1].strings, std::vector<std::string>{c.text});
+    }
+}
+
+class ThresholdTest : public SyncLoopTest {
+  protected:
+    ThresholdTest() : SyncLoopTest(ClockWith(100)) { SetParameter("TimeSetBias", 0); }
+};
+
+TEST_F(ThresholdTest, ExactlyAtTheThresholdIsLogged) {
+    SetParameter("LogThreshold", 100);
+    RunUntil(500);
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].text, "Correcting system time offset of 0.100 seconds.\r\n");
+}
+
+TEST_F(ThresholdTest, OneMillisecondBelowIsNot) {
+    SetParameter("LogThreshold", 101);
+    RunUntil(500);
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].id, 108u);
+}
+
+TEST_F(ThresholdTest, ZeroThresholdNeverLogs) {
+    SetParameter("LogThreshold", 0);
+    RunUntil(500);
+    EXPECT_EQ(LoopEvents().size(), 1u);
+    EXPECT_EQ(m.card.timeCallsAt.size(), 1u);
+}
+
+TEST_F(SyncLoopTest, CorrectionEveryRampPeriod) {
+    SetParameter("LogThreshold", 0);
+    RunUntil(35000);
+    EXPECT_EQ(CorrectionTimesMs(), (std::vector<int64_t>{0, 10000, 20000, 30000}));
+}
+
+TEST_F(SyncLoopTest, LongerRampLengthensTheInterval) {
+    SetParameter("LogThreshold", 0);
+    SetParameter("RampDuration", 3);  // 2750 ms: every sixth pass
+    RunUntil(10000);
+    EXPECT_EQ(CorrectionTimesMs(), (std::vector<int64_t>{0, 3000, 6000, 9000}));
+}
+
+class FailedCardTimeTest : public SyncLoopTest {
+  protected:
+    FailedCardTimeTest() : SyncLoopTest(ClockWith(2000)) {}
+};
+
+TEST_F(FailedCardTimeTest, SkipsTheCorrectionAndRestartsTheInterval) {
+    SetParameter("LogThreshold", 1);
+    m.card.timeError = ERROR_GEN_FAILURE;
+    m.At(9000, [&] { m.card.timeError = 0; });
+    RunUntil(15000);
+    EXPECT_EQ(CorrectionTimesMs(), (std::vector<int64_t>{0, 10000}));
+    std::vector<int64_t> reported;
+    for (const Event& e : LoopEvents()) {
+        if (e.id == 109) reported.push_back(e.ms);
+    }
+    EXPECT_EQ(reported, std::vector<int64_t>{10000});
+}
+
+class ShortUptimeTest : public SyncLoopTest {
+  protected:
+    ShortUptimeTest() : SyncLoopTest(ClockWith(0, 5000)) {}
+};
+
+TEST_F(ShortUptimeTest, FirstCorrectionWaitsForTheTickCounterToPassTheInterval) {
+    SetParameter("LogThreshold", 0);
+    RunUntil(30000);
+    // The tick counter reaches 9750 ms after 4750 ms; the pass at 5000 ms corrects.
+    EXPECT_EQ(CorrectionTimesMs(), (std::vector<int64_t>{5000, 15000, 25000}));
+}
+
+class WrappingTickTest : public SyncLoopTest {
+  protected:
+    WrappingTickTest() : SyncLoopTest(ClockWith(0, (uint64_t{1} << 32) - 3000)) {}
+};
+
+TEST_F(WrappingTickTest, TickCounterWrapDoesNotDisturbTheIntervals) {
+    SetParameter("LogThreshold", 0);
+    m.card.reference = kOnBoard;
+    RunUntil(45000);
+    EXPECT_EQ(CorrectionTimesMs(), (std::vector<int64_t>{0, 10000, 20000, 30000, 40000}));
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].ms, 10000);
+    EXPECT_EQ(PopupTimesMs(), std::vector<int64_t>{10000});
+}
+
+// --- Parameters -----------------------------------------------------------------------
+
+TEST_F(SyncLoopTest, ParametersOfTheWrongSizeKeepTheirDefaults) {
+    m.registry.SetValue(kParametersKey, "LogThreshold", REG_BINARY, {1, 0});
+    m.registry.SetValue(kParametersKey, "LogSecsNoGPS", REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0});
+    m.registry.SetValue(kParametersKey, "MsgSecsNoGPS", REG_DWORD, {});
+    m.registry.SetValue(kParametersKey, "TimeSetBias", REG_BINARY, {20, 0, 0, 0});  // any type
+    m.registry.SetString(kParametersKey, "MsgThreshold", REG_SZ, "abc");  // 4 bytes with NUL
+    RunUntil(500);
+    const SyncParameters defaults;
+    EXPECT_EQ(parameters.logThreshold, defaults.logThreshold);
+    EXPECT_EQ(parameters.logSecsNoGps, defaults.logSecsNoGps);
+    EXPECT_EQ(parameters.msgSecsNoGps, defaults.msgSecsNoGps);
+    EXPECT_EQ(parameters.timeSetBias, 20);
+    EXPECT_EQ(parameters.msgThreshold, 0x00636261);
+}
+
+TEST_F(SyncLoopTest, UnusableRampAndPercentageFallBackToDefaults) {
+    for (const int32_t ramp : {0, -5, 86401}) {
+        for (const int32_t percent : {-100, -1, 1001}) {
+            testing::ServiceTestMachine machine;
+            machine.registry.SetDword(kParametersKey, "RampDuration", static_cast<DWORD>(ramp));
+            machine.registry.SetDword(kParametersKey, "MaxAdjustPct", static_cast<DWORD>(percent));
+            machine.registry.SetDword(kParametersKey, "LogThreshold", 0);
+            sim::SimService entry;
+            entry.name = "QxrSync";
+            entry.state = SERVICE_START_PENDING;
+            machine.services.AddService(entry);
+            machine.StopAt(25000);
+            SyncService service(machine.ports, machine.card, machine.console);
+            ASSERT_TRUE(service.RunDispatcher());
+            EXPECT_EQ(service.Parameters().rampDuration, 10);
+            EXPECT_EQ(service.Parameters().maxAdjustPct, 100);
+            EXPECT_EQ(machine.card.timeCallsAt.size(), 3u) << ramp << " " << percent;
+        }
+    }
+}
+
+TEST_F(SyncLoopTest, UsableLimitsAreKept) {
+    SetParameter("RampDuration", 1);
+    SetParameter("MaxAdjustPct", 0);
+    SetParameter("LogThreshold", 0);
+    RunUntil(2000);
+    EXPECT_EQ(parameters.rampDuration, 1);
+    EXPECT_EQ(parameters.maxAdjustPct, 0);
+    EXPECT_EQ(CorrectionTimesMs(), (std::vector<int64_t>{0, 1000}));
+}
+
+}  // namespace
+}  // namespace qxr::sync
