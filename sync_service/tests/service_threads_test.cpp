@@ -1,0 +1,153 @@
+// The service with real threads: the dispatcher's thread delivering controls, the service
+// thread running the loop in virtual time, and the pop-up threads. Run under ThreadSanitizer
+// too (label tsan).
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "sync_service/sync_service.h"
+#include "sync_service/tests/service_test_machine.h"
+
+namespace qxr::sync {
+namespace {
+
+constexpr int32_t kGps = static_cast<int32_t>(TimeReference::Gps);
+constexpr int32_t kOnBoard = static_cast<int32_t>(TimeReference::OnBoardClock);
+constexpr int kWaitMs = 20000;
+
+class ServiceThreadsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::SimService entry;
+        entry.name = "QxrSync";
+        entry.state = SERVICE_START_PENDING;
+        m.services.AddService(entry);
+        m.services.SetDispatchMode(sim::SimServiceManager::DispatchMode::kThread);
+        m.threads.SetMode(sim::SimThreads::Mode::kReal);
+        m.messageBoxes.SetHoldOpen(true);
+        // Only the service thread may read the virtual clock.
+        m.eventLog.SetTimeSource(nullptr);
+        m.registry.SetDword(testing::kParametersKey, "LogThreshold", 0);
+    }
+    void TearDown() override {
+        // After a failed assertion: never leave threads behind.
+        if (dispatcher_.joinable()) {
+            m.messageBoxes.SetHoldOpen(false);
+            m.services.SendControl(SERVICE_CONTROL_STOP);
+            dispatcher_.join();
+        }
+        m.threads.JoinAll();
+    }
+    // The program's main thread: the dispatcher, which delivers the controls.
+    void StartDispatcher(SyncService& service) {
+        dispatcher_ = std::thread([&service, this] { dispatched_ = service.RunDispatcher(); });
+    }
+    void StopAndJoin() {
+        if (!m.services.WaitForReportedState(SERVICE_STOPPED, 10)) {
+            m.services.SendControl(SERVICE_CONTROL_STOP);
+        }
+        EXPECT_TRUE(m.services.WaitForReportedState(SERVICE_STOPPED, kWaitMs));
+        m.messageBoxes.SetHoldOpen(false);
+        dispatcher_.join();
+        m.threads.JoinAll();
+        EXPECT_TRUE(dispatched_);
+    }
+    std::vector<DWORD> States() const {
+        std::vector<DWORD> states;
+        for (const SERVICE_STATUS& s : m.services.ReportedStatuses()) {
+            states.push_back(s.dwCurrentState);
+        }
+        return states;
+    }
+
+    void Flip(int64_t ms) {
+        m.At(ms, [this, ms] {
+            m.card.reference = m.card.reference == kGps ? kOnBoard : kGps;
+            Flip(ms + 11000);
+        });
+    }
+
+    testing::ServiceTestMachine m;
+    std::thread dispatcher_;
+    bool dispatched_ = false;
+};
+
+TEST_F(ServiceThreadsTest, StopFromTheDispatcherWhileAPopupIsShowing) {
+    m.card.reference = kOnBoard;
+    SyncService service(m.ports, m.card, m.console);
+    StartDispatcher(service);
+    ASSERT_TRUE(m.messageBoxes.WaitForShown(1, kWaitMs));
+    EXPECT_TRUE(service.IsWarningShowing());
+    m.services.SendControl(SERVICE_CONTROL_STOP);
+    EXPECT_TRUE(m.services.WaitForReportedState(SERVICE_STOPPED, kWaitMs));
+    // The box is still open: the service stopped without waiting for it.
+    EXPECT_EQ(m.messageBoxes.OpenCount(), 1);
+    m.messageBoxes.ReleaseAll();
+    StopAndJoin();
+    EXPECT_FALSE(service.IsWarningShowing());
+    const std::vector<DWORD> states = States();
+    ASSERT_GE(states.size(), 4u);
+    EXPECT_EQ(states[0], static_cast<DWORD>(SERVICE_START_PENDING));
+    EXPECT_EQ(states[1], static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(states[2], static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(states.back(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(m.messageBoxes.Boxes().size(), 1u);
+    EXPECT_EQ(m.eventLog.EventIds().back(), 106u);
+}
+
+TEST_F(ServiceThreadsTest, StopRightAfterRunningEndsTheLoop) {
+    m.services.SetReportHook([&](const SERVICE_STATUS& status) {
+        if (status.dwCurrentState == SERVICE_RUNNING) m.services.SendControl(SERVICE_CONTROL_STOP);
+    });
+    SyncService service(m.ports, m.card, m.console);
+    StartDispatcher(service);
+    // No second stop is sent: the first one alone must end the run.
+    EXPECT_TRUE(m.services.WaitForReportedState(SERVICE_STOPPED, kWaitMs));
+    StopAndJoin();
+    const std::vector<DWORD> states = States();
+    EXPECT_EQ(states.back(), static_cast<DWORD>(SERVICE_STOPPED));
+    ASSERT_GE(states.size(), 4u);
+    EXPECT_EQ(states[1], static_cast<DWORD>(SERVICE_RUNNING));
+    // The stop's own report; the handler's closing one shows STOP_PENDING or, when the loop
+    // was quicker, STOPPED.
+    EXPECT_EQ(states[2], static_cast<DWORD>(SERVICE_STOP_PENDING));
+}
+
+TEST_F(ServiceThreadsTest, PopupHandOverUnderChurn) {
+    m.registry.SetDword(testing::kParametersKey, "LogSecsNoGPS", 0);
+    m.card.reference = kOnBoard;
+    // The reference flips every 11 s of virtual time for as long as the service runs.
+    Flip(11000);
+    SyncService service(m.ports, m.card, m.console);
+    StartDispatcher(service);
+    for (int shown = 1; shown <= 5; ++shown) {
+        ASSERT_TRUE(m.messageBoxes.WaitForShown(shown, kWaitMs)) << shown;
+        m.messageBoxes.ReleaseAll();
+    }
+    m.services.SendControl(SERVICE_CONTROL_STOP);
+    StopAndJoin();
+    EXPECT_GE(m.messageBoxes.Boxes().size(), 5u);
+    EXPECT_EQ(m.messageBoxes.MaxOpenCount(), 1);
+    for (const sim::SimMessageBox& box : m.messageBoxes.Boxes()) {
+        EXPECT_EQ(box.text,
+                  "GPS time reference is off line.  Using internal on-board clock as time "
+                  "reference.");
+    }
+}
+
+TEST_F(ServiceThreadsTest, EventsFromTwoThreadsOpenOneSource) {
+    CNTService service(m.ports, m.console, "QxrSync", nullptr, nullptr);
+    auto report = [&service] {
+        for (int i = 0; i < 500; ++i) service.ReportServiceEvent(EVENTLOG_INFORMATION_TYPE, 105);
+    };
+    std::thread a(report);
+    std::thread b(report);
+    a.join();
+    b.join();
+    EXPECT_EQ(m.eventLog.RegisterCount(), 1);
+    EXPECT_EQ(m.eventLog.Events().size(), 1000u);
+}
+
+}  // namespace
+}  // namespace qxr::sync
