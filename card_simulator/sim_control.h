@@ -27,7 +27,7 @@
 #define QXR_SIM_SIGNATURE_SIZE 64u
 
 typedef struct QxrSimControl {
-    uint32_t size; /* sizeof(QxrSimControl): refuses a tool built for another layout */
+    uint32_t size;  /* sizeof(QxrSimControl): refuses a tool built for another layout */
     uint32_t apply; /* QXR_SIM_SET_* and QXR_SIM_RESET bits */
     uint32_t reference;
     uint32_t gpsFitted;
@@ -55,7 +55,7 @@ typedef struct QxrSimState {
        how many of them set the card clock. */
     uint32_t requestCount;
     uint32_t setTimeCount;
-    uint32_t reserved; /* 0 */
+    uint32_t reserved;                      /* 0 */
     char signature[QXR_SIM_SIGNATURE_SIZE]; /* the hardware signature text, zero-terminated */
 } QxrSimState;
 

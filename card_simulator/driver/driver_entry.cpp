@@ -25,8 +25,12 @@ UNICODE_STRING CountedString(const wchar_t* text, size_t chars) {
     return s;
 }
 
-UNICODE_STRING DeviceName() { return CountedString(kDeviceName, sizeof kDeviceName / 2 - 1); }
-UNICODE_STRING LinkName() { return CountedString(kLinkName, sizeof kLinkName / 2 - 1); }
+UNICODE_STRING DeviceName() {
+    return CountedString(kDeviceName, sizeof kDeviceName / 2 - 1);
+}
+UNICODE_STRING LinkName() {
+    return CountedString(kLinkName, sizeof kLinkName / 2 - 1);
+}
 
 void Unload(PDRIVER_OBJECT driver) {
     UNICODE_STRING link = LinkName();
@@ -44,8 +48,7 @@ NTSTATUS Load(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
 
     UNICODE_STRING deviceName = DeviceName();
     PDEVICE_OBJECT device = nullptr;
-    NTSTATUS status =
-        IoCreateDevice(driver, 0, &deviceName, kDeviceType, 0, FALSE, &device);
+    NTSTATUS status = IoCreateDevice(driver, 0, &deviceName, kDeviceType, 0, FALSE, &device);
     if (!NT_SUCCESS(status)) return status;
     UNICODE_STRING link = LinkName();
     status = IoCreateSymbolicLink(&link, &deviceName);

@@ -28,8 +28,8 @@ void ReadDword(HANDLE key, const wchar_t* name, USHORT nameChars, uint32_t* targ
         UCHAR bytes[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 16];
     } buffer;
     ULONG length = 0;
-    const NTSTATUS status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation,
-                                            &buffer, sizeof buffer, &length);
+    const NTSTATUS status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, &buffer,
+                                            sizeof buffer, &length);
     if (!NT_SUCCESS(status) || buffer.info.DataLength != 4) return;
     const UCHAR* d = buffer.info.Data;
     *target = static_cast<uint32_t>(d[0]) | (static_cast<uint32_t>(d[1]) << 8) |
@@ -52,8 +52,7 @@ void ReadDriverParameters(PCUNICODE_STRING registryPath, card::CardSettings* set
     keyPath.Buffer = path;
     keyPath.Length = 0;
     keyPath.MaximumLength = sizeof path;
-    if (registryPath == nullptr ||
-        registryPath->Length + suffix.Length > keyPath.MaximumLength) {
+    if (registryPath == nullptr || registryPath->Length + suffix.Length > keyPath.MaximumLength) {
         return;
     }
     RtlCopyUnicodeString(&keyPath, registryPath);

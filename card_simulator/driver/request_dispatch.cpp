@@ -29,7 +29,9 @@ NTSTATUS Complete(PIRP irp, uint32_t win32Error, uint32_t bytes) {
 
 }  // namespace
 
-NTSTATUS DispatchOpenClose(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, 0, 0); }
+NTSTATUS DispatchOpenClose(PDEVICE_OBJECT, PIRP irp) {
+    return Complete(irp, 0, 0);
+}
 
 NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT, PIRP irp) {
     const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -44,8 +46,8 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT, PIRP irp) {
     KIRQL irql;
     if (code == IOCTL_QXR_SIM_CONTROL) {
         KeAcquireSpinLock(&g_simulator.lock, &irql);
-        error = HandleSimControl(g_simulator.card, g_simulator.requestCount, buffer, inSize,
-                                 buffer, outSize, &bytes);
+        error = HandleSimControl(g_simulator.card, g_simulator.requestCount, buffer, inSize, buffer,
+                                 outSize, &bytes);
         KeReleaseSpinLock(&g_simulator.lock, irql);
     } else {
         const card::ClockSample now = SampleClocks();

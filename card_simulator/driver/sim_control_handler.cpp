@@ -13,7 +13,9 @@ void CopyBytes(void* to, const void* from, uint32_t n) {
     for (uint32_t i = 0; i < n; ++i) dst[i] = src[i];
 }
 
-bool IsFlag(uint32_t v) { return v == 0 || v == 1; }
+bool IsFlag(uint32_t v) {
+    return v == 0 || v == 1;
+}
 
 bool IsValid(const QxrSimControl& c) {
     if (c.size != sizeof(QxrSimControl) || c.reserved != 0) return false;

@@ -21,8 +21,7 @@ int Run(const qxr::simctl::SimCommand& command) {
     if (device == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            std::fprintf(stderr,
-                         "qxrsimctl: the simulator driver is not loaded (%s: error %lu)\n",
+            std::fprintf(stderr, "qxrsimctl: the simulator driver is not loaded (%s: error %lu)\n",
                          QXR_DEVICE_NAME, error);
             return kDriverNotLoaded;
         }
@@ -34,9 +33,9 @@ int Run(const qxr::simctl::SimCommand& command) {
     QxrSimState state = {};
     DWORD returned = 0;
     const bool changes = control.apply != 0;
-    const BOOL ok = DeviceIoControl(device, IOCTL_QXR_SIM_CONTROL, changes ? &control : nullptr,
-                                    changes ? sizeof control : 0, &state, sizeof state,
-                                    &returned, nullptr);
+    const BOOL ok =
+        DeviceIoControl(device, IOCTL_QXR_SIM_CONTROL, changes ? &control : nullptr,
+                        changes ? sizeof control : 0, &state, sizeof state, &returned, nullptr);
     const DWORD error = ok ? 0 : GetLastError();
     CloseHandle(device);
     if (!ok) {
@@ -45,8 +44,7 @@ int Run(const qxr::simctl::SimCommand& command) {
                          "qxrsimctl: the driver behind %s is not the card simulator (error 1)\n",
                          QXR_DEVICE_NAME);
         } else {
-            std::fprintf(stderr, "qxrsimctl: scenario control request failed: error %lu\n",
-                         error);
+            std::fprintf(stderr, "qxrsimctl: scenario control request failed: error %lu\n", error);
         }
         return kRequestFailed;
     }

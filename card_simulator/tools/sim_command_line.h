@@ -15,8 +15,7 @@ struct SimCommand {
 
 // Parses the arguments after the program name. Returns false with a one-line reason in
 // *error for anything it does not understand; an empty argument list is an error too.
-bool ParseSimCommand(const std::vector<std::string>& args, SimCommand* command,
-                     std::string* error);
+bool ParseSimCommand(const std::vector<std::string>& args, SimCommand* command, std::string* error);
 
 // The usage text, ending with a line feed.
 const char* SimUsage();

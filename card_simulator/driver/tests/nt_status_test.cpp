@@ -5,7 +5,9 @@
 namespace qxr::simdriver {
 namespace {
 
-TEST(NtStatus, SuccessStaysSuccess) { EXPECT_EQ(NtStatusFromWin32Error(0), 0u); }
+TEST(NtStatus, SuccessStaysSuccess) {
+    EXPECT_EQ(NtStatusFromWin32Error(0), 0u);
+}
 
 TEST(NtStatus, CardErrorsUseThePlatformsOwnStatus) {
     EXPECT_EQ(NtStatusFromWin32Error(1), 0xC0000010u);    // invalid device request

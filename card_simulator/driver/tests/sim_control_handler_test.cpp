@@ -14,7 +14,7 @@ namespace {
 constexpr card::CardSettings kIsa340{card::kBusIsa, 0x340, 11};
 
 class SimControlHandlerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { model_.Start(kIsa340); }
 
     QxrSimControl Control(uint32_t apply) {
@@ -56,9 +56,9 @@ TEST_F(SimControlHandlerTest, QueryReportsTheStartedCard) {
 }
 
 TEST_F(SimControlHandlerTest, AppliesEveryField) {
-    QxrSimControl c = Control(QXR_SIM_SET_REFERENCE | QXR_SIM_SET_GPS_FITTED |
-                              QXR_SIM_SET_OFFSET | QXR_SIM_SET_TICK_FROZEN |
-                              QXR_SIM_SET_FAIL_WITH | QXR_SIM_SET_NO_DATA);
+    QxrSimControl c =
+        Control(QXR_SIM_SET_REFERENCE | QXR_SIM_SET_GPS_FITTED | QXR_SIM_SET_OFFSET |
+                QXR_SIM_SET_TICK_FROZEN | QXR_SIM_SET_FAIL_WITH | QXR_SIM_SET_NO_DATA);
     c.reference = 2;
     c.gpsFitted = 0;
     c.offset = -12345678;
@@ -99,13 +99,13 @@ TEST_F(SimControlHandlerTest, ControlStillWorksWhileCardRequestsFail) {
     ASSERT_EQ(Send(c), 0u);
     uint8_t reply[4] = {};
     uint32_t n = 0;
-    EXPECT_EQ(model_.HandleRequest(card::ClockSample{0, 0, 0}, IOCTL_QXR_GET_HW_STATUS, nullptr,
-                                   0, reply, sizeof reply, &n),
+    EXPECT_EQ(model_.HandleRequest(card::ClockSample{0, 0, 0}, IOCTL_QXR_GET_HW_STATUS, nullptr, 0,
+                                   reply, sizeof reply, &n),
               31u);
     c.failWith = 0;
     ASSERT_EQ(Send(c), 0u);
-    EXPECT_EQ(model_.HandleRequest(card::ClockSample{0, 0, 0}, IOCTL_QXR_GET_HW_STATUS, nullptr,
-                                   0, reply, sizeof reply, &n),
+    EXPECT_EQ(model_.HandleRequest(card::ClockSample{0, 0, 0}, IOCTL_QXR_GET_HW_STATUS, nullptr, 0,
+                                   reply, sizeof reply, &n),
               0u);
     EXPECT_EQ(n, 4u);
 }
@@ -150,8 +150,8 @@ TEST_F(SimControlHandlerTest, MalformedRecordsChangeNothing) {
     QxrSimControl badNoData = Control(QXR_SIM_SET_NO_DATA);
     badNoData.noData = 3;
 
-    for (const QxrSimControl& c : {badReference, badFlag, badSize, unknownBit, reserved,
-                                   hugeOffset, hugeNegative, badTick, badNoData}) {
+    for (const QxrSimControl& c : {badReference, badFlag, badSize, unknownBit, reserved, hugeOffset,
+                                   hugeNegative, badTick, badNoData}) {
         EXPECT_EQ(Send(c), card::kErrorInvalidParameter);
         EXPECT_EQ(returned_, 0u);
         EXPECT_EQ(model_.Reference(), 1u);

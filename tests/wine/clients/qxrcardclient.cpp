@@ -50,12 +50,12 @@ int64_t SystemNow() {
                                 ft.dwLowDateTime);
 }
 
-void Version(const char* name, uint32_t (QXRAPI* get)(CardVersion*)) {
+void Version(const char* name, uint32_t(QXRAPI* get)(CardVersion*)) {
     CardVersion v;
     Prefill(&v);
     const uint32_t rc = get(&v);
-    std::printf("%s rc=%" PRIu32 " %" PRId32 ".%" PRId32 ".%" PRId32 ".%" PRId32 " zero=%d\n",
-                name, rc, v.part1, v.part2, v.part3, v.part4, AllZero(v));
+    std::printf("%s rc=%" PRIu32 " %" PRId32 ".%" PRId32 ".%" PRId32 ".%" PRId32 " zero=%d\n", name,
+                rc, v.part1, v.part2, v.part3, v.part4, AllZero(v));
 }
 
 void Signature() {
@@ -74,9 +74,8 @@ void Status() {
     std::printf("status rc=%" PRIu32 " gps=%d flag4=%d reference=%" PRId32 " code11=%" PRId32
                 " code13=%" PRId32 " byte2=%" PRId32 " byte3=%" PRId32 " tick=%" PRId32
                 " zero=%d\n",
-                rc, s.gpsPresent, s.statusFlag4, static_cast<int32_t>(s.reference),
-                s.statusCode11, s.statusCode13, s.statusByte2, s.statusByte3, s.tickToggle,
-                AllZero(s));
+                rc, s.gpsPresent, s.statusFlag4, static_cast<int32_t>(s.reference), s.statusCode11,
+                s.statusCode13, s.statusByte2, s.statusByte3, s.tickToggle, AllZero(s));
 }
 
 void Time() {
@@ -84,10 +83,10 @@ void Time() {
     Prefill(&t);
     const uint32_t rc = QxrGetTime(&t);
     std::printf("time rc=%" PRIu32 " %04" PRId32 "-%02" PRId32 "-%02" PRId32 " %02" PRId32
-                ":%02" PRId32 ":%02" PRId32 ".%03" PRId32 " aux=%" PRId32
-                " latch=0x%08" PRIX32 "%08" PRIX32 " zero=%d\n",
-                rc, t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond,
-                t.auxWord, t.latchCounterHigh, t.latchCounterLow, AllZero(t));
+                ":%02" PRId32 ":%02" PRId32 ".%03" PRId32 " aux=%" PRId32 " latch=0x%08" PRIX32
+                "%08" PRIX32 " zero=%d\n",
+                rc, t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond, t.auxWord,
+                t.latchCounterHigh, t.latchCounterLow, AllZero(t));
 }
 
 void Quality() {
@@ -147,15 +146,15 @@ void Compare() {
     const int64_t card =
         static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
     const int64_t system = before + (after - before) / 2;
-    const int64_t latch = static_cast<int64_t>((static_cast<uint64_t>(t.latchCounterHigh) << 32) |
-                                               t.latchCounterLow);
+    const int64_t latch =
+        static_cast<int64_t>((static_cast<uint64_t>(t.latchCounterHigh) << 32) | t.latchCounterLow);
     const int64_t frequency = CounterFrequency();
     // The latch is when the card's current second began: within the last second of the call.
     const int latchOk = latch <= counterAfter && counterBefore - latch <= frequency ? 1 : 0;
     std::printf("compare rc=0 card_minus_system_ms=%" PRId64 " latch_age_ms=%" PRId64
                 " card_ms=%" PRId32 " latch_ok=%d\n",
-                (card - system) / 10000, (counterAfter - latch) * 1000 / frequency,
-                t.millisecond, latchOk);
+                (card - system) / 10000, (counterAfter - latch) * 1000 / frequency, t.millisecond,
+                latchOk);
 }
 
 void SetTime(char** args) {
@@ -208,9 +207,9 @@ void Loop(int count) {
 
 // Straight to the device, bypassing the library: the exact reply sizes and refusals.
 void Raw() {
-    HANDLE device = CreateFileA(QXR_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,
-                                nullptr);
+    HANDLE device =
+        CreateFileA(QXR_DEVICE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
         std::printf("raw open_error=%lu\n", GetLastError());
         return;
@@ -240,8 +239,7 @@ void Raw() {
         if (r.size == 0) continue;
         n = 0;
         ok = DeviceIoControl(device, r.code, nullptr, 0, reply, r.size - 1, &n, nullptr);
-        std::printf("raw_short %s ok=%d error=%lu\n", r.name, ok ? 1 : 0,
-                    ok ? 0 : GetLastError());
+        std::printf("raw_short %s ok=%d error=%lu\n", r.name, ok ? 1 : 0, ok ? 0 : GetLastError());
     }
     DWORD n = 0;
     BOOL ok = DeviceIoControl(device, QXR_CTL_CODE(0x809u), nullptr, 0, reply, 64, &n, nullptr);

@@ -208,11 +208,17 @@ qxr_wine_run() {
     [ -f "$path" ] || path=$program
     rc=0
     (cd "$QXR_WINE_DIR" && exec timeout --kill-after=5 "$seconds" "$loader" "$path" "$@" \
-        </dev/null >"$QXR_WINE_DIR/$name.raw" 2>"$QXR_WINE_DIR/$name.err") || rc=$?
-    tr -d '\r' <"$QXR_WINE_DIR/$name.raw" >"$QXR_WINE_DIR/$name.out"
+        </dev/null >"$QXR_WINE_DIR/$name.raw" 2>"$QXR_WINE_DIR/$name.rawerr") || rc=$?
+    qxr_wine_strip "$name"
     echo "$rc" >"$QXR_WINE_DIR/$name.rc"
     qxr_wine_show "$name" "$program $*" "$rc"
     return "$rc"
+}
+
+# Windows line ends off: NAME.raw -> NAME.out, NAME.rawerr -> NAME.err.
+qxr_wine_strip() {
+    tr -d '\r' <"$QXR_WINE_DIR/$1.raw" >"$QXR_WINE_DIR/$1.out"
+    tr -d '\r' <"$QXR_WINE_DIR/$1.rawerr" >"$QXR_WINE_DIR/$1.err"
 }
 
 qxr_wine_show() {
@@ -221,7 +227,7 @@ qxr_wine_show() {
     sed 's/^/    /' "$QXR_WINE_DIR/$name.out"
     if [ -s "$QXR_WINE_DIR/$name.err" ]; then
         echo "    [stderr]"
-        tr -d '\r' <"$QXR_WINE_DIR/$name.err" | sed 's/^/    /'
+        sed 's/^/    /' "$QXR_WINE_DIR/$name.err"
     fi
 }
 
@@ -234,7 +240,7 @@ qxr_wine_run_bg() {
     path=$(qxr_wine_dir "$arch")/$program
     [ -f "$path" ] || path=$program
     (cd "$QXR_WINE_DIR" && exec "$loader" "$path" "$@" \
-        </dev/null >"$QXR_WINE_DIR/$name.raw" 2>"$QXR_WINE_DIR/$name.err") &
+        </dev/null >"$QXR_WINE_DIR/$name.raw" 2>"$QXR_WINE_DIR/$name.rawerr") &
     local pid=$!
     QXR_WINE_BG_PIDS+=("$pid")
     echo "$pid" >"$QXR_WINE_DIR/$name.pid"
@@ -257,7 +263,7 @@ qxr_wine_wait_bg() {
     else
         wait "$pid" || rc=$?
     fi
-    tr -d '\r' <"$QXR_WINE_DIR/$name.raw" >"$QXR_WINE_DIR/$name.out"
+    qxr_wine_strip "$name"
     echo "$rc" >"$QXR_WINE_DIR/$name.rc"
     qxr_wine_show "$name" "$(cat "$QXR_WINE_DIR/$name.cmd")" "$rc"
     return "$rc"
