@@ -22,11 +22,13 @@ ctest --test-dir build/mingw-i686 -L native --output-on-failure
 # i686 tests use the x86_64 driver of build/mingw-x64 and report SKIPPED where this machine's
 # kernel cannot run 32-bit Wine. Every test's output is in Testing/Temporary/LastTest.log.
 wine_start=$SECONDS
+wine_failed=0
 echo "=== Wine tests (x86_64 build)"
-ctest --test-dir build/mingw-x64 -L wine --output-on-failure
+ctest --test-dir build/mingw-x64 -L wine --output-on-failure || wine_failed=1
 echo "=== Wine tests (i686 build)"
-ctest --test-dir build/mingw-i686 -L wine --output-on-failure
+ctest --test-dir build/mingw-i686 -L wine --output-on-failure || wine_failed=1
 grep -h '^[0-9]*: SKIPPED: \|^SKIPPED: ' build/mingw-i686/Testing/Temporary/LastTest.log \
     | sed 's/^[0-9]*: //' | sort | uniq -c || true
 echo "=== Wine tests took $((SECONDS - wine_start)) s;" \
     "their output: build/mingw-*/Testing/Temporary/LastTest.log"
+exit "$wine_failed"
