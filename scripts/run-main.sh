@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh native
 cmake --preset release >/dev/null
-cmake --build --preset release
-exec build/release/card_simulator/demo/card_demo "$@"
+cmake --build --preset release --target qxrsim
+exec build/release/simulation/qxrsim "$@"

@@ -1,0 +1,27 @@
+// qxrsim's command line.
+#pragma once
+
+#include <string>
+
+#include "simulation/scenario.h"
+
+namespace qxr::simulation {
+
+struct RunOptions {
+    Scenario scenario;
+    std::string plotPath;       // empty = no plot
+    double sampleEveryS = 600;  // one sample line per this much virtual time; 0 = none
+    bool printCorrections = false;
+    double lockBoundMs = 0;  // 0 = two clock ticks
+    bool list = false;
+    bool help = false;
+};
+
+// False with a one-line reason in `error` for a bad command line.
+bool ParseOptions(int argc, const char* const* argv, RunOptions* options, std::string* error);
+std::string UsageText();
+
+// "90", "90s", "30m", "6h", "50d" -> seconds. False when malformed or not positive.
+bool ParseDuration(const std::string& text, double* seconds);
+
+}  // namespace qxr::simulation

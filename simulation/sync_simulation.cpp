@@ -1,0 +1,348 @@
+#include "simulation/sync_simulation.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+
+#include "card_access/card_library.h"
+#include "card_access/library_card_client.h"
+#include "platform/sim/sim_machine.h"
+#include "simulation/latch_jitter_device.h"
+#include "sync_service/console_output.h"
+#include "sync_service/event_messages.h"
+#include "sync_service/sync_service.h"
+
+namespace qxr::simulation {
+
+namespace {
+
+constexpr char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\QxrSync\\Parameters";
+constexpr double kTicksPerSecond = 1e7;
+constexpr size_t kPlotBuckets = 2500;
+
+// Timeline lines are gathered with their virtual time and printed in order at the end, since
+// a pop-up is only known once its thread has run.
+struct Line {
+    double timeS;
+    int order;  // keeps the order of lines with the same time
+    std::string text;
+};
+
+class NullConsole : public sync::ConsoleOutput {
+  public:
+    void Write(const char*) override {}
+};
+
+// The loop's view of the card, counted: every GetTime call is one correction.
+class ObservedCard : public card_access::CardClient {
+  public:
+    explicit ObservedCard(card_access::CardClient& inner) : inner_(inner) {}
+    uint32_t GetHwStatus(CardStatus* status) override { return inner_.GetHwStatus(status); }
+    uint32_t GetTime(CardTime* time) override {
+        ++timeReads;
+        return inner_.GetTime(time);
+    }
+    uint32_t SetTime(const CardTime* time) override { return inner_.SetTime(time); }
+    int timeReads = 0;
+
+  private:
+    card_access::CardClient& inner_;
+};
+
+const char* TypeName(WORD type) {
+    switch (type) {
+        case EVENTLOG_ERROR_TYPE:
+            return "error";
+        case EVENTLOG_WARNING_TYPE:
+            return "warning";
+        default:
+            return "information";
+    }
+}
+
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Printf(const char* format, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+sim::SimMachineConfig MachineFor(const Scenario& s) {
+    sim::SimMachineConfig config;
+    config.clock.timeIncrement = s.tickLength;
+    config.clock.driftPpb = static_cast<int64_t>(std::llround(s.driftPpm * 1000));
+    config.clock.initialOffset =
+        static_cast<int64_t>(std::llround(s.initialOffsetS * kTicksPerSecond));
+    config.clock.uptimeMs = static_cast<uint64_t>(std::llround(s.uptimeS * 1000));
+    config.threadMode = sim::SimThreads::Mode::kDeferred;
+    return config;
+}
+
+void WriteParameters(const ServiceParameters& p, sim::SimRegistry& registry) {
+    const std::pair<const char*, const ServiceParameters::Value*> values[] = {
+        {"LogThreshold", &p.logThreshold}, {"MsgThreshold", &p.msgThreshold},
+        {"LogSecsNoGPS", &p.logSecsNoGps}, {"MsgSecsNoGPS", &p.msgSecsNoGps},
+        {"MaxAdjustPct", &p.maxAdjustPct}, {"RampDuration", &p.rampDuration},
+        {"TimeSetBias", &p.timeSetBias},
+    };
+    for (const auto& [name, value] : values) {
+        if (value->set) registry.SetDword(kParametersKey, name, static_cast<DWORD>(value->value));
+    }
+}
+
+// Keeps the smallest and the largest offset of each time bucket, so that a thinned plot
+// still shows the envelope of the offset.
+class PlotThinner {
+  public:
+    explicit PlotThinner(double durationS) : width_(std::max(durationS / kPlotBuckets, 0.5)) {}
+    void Add(double t, double offsetMs) {
+        const auto bucket = static_cast<int64_t>(t / width_);
+        if (bucket != bucket_) Flush(), bucket_ = bucket, lo_ = hi_ = {t, offsetMs};
+        if (offsetMs < lo_.offsetMs) lo_ = {t, offsetMs};
+        if (offsetMs > hi_.offsetMs) hi_ = {t, offsetMs};
+    }
+    std::vector<PlotPoint> Take() {
+        Flush();
+        return std::move(points_);
+    }
+
+  private:
+    void Flush() {
+        if (bucket_ < 0) return;
+        if (lo_.timeS <= hi_.timeS) {
+            points_.push_back(lo_);
+            if (hi_.timeS != lo_.timeS) points_.push_back(hi_);
+        } else {
+            points_.push_back(hi_);
+            points_.push_back(lo_);
+        }
+        bucket_ = -1;
+    }
+    double width_;
+    int64_t bucket_ = -1;
+    PlotPoint lo_{}, hi_{};
+    std::vector<PlotPoint> points_;
+};
+
+}  // namespace
+
+std::string FormatVirtualTime(double seconds) {
+    const auto totalMs = static_cast<int64_t>(std::llround(seconds * 1000));
+    const int64_t ms = totalMs % 1000, s = totalMs / 1000;
+    return Printf("%" PRId64 "+%02d:%02d:%02d.%03d", s / 86400, static_cast<int>(s / 3600 % 24),
+                  static_cast<int>(s / 60 % 60), static_cast<int>(s % 60), static_cast<int>(ms));
+}
+
+SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
+    const Scenario& s = options.scenario;
+    SimulationResult result;
+    result.trueDriftPpm = s.driftPpm;
+    result.lockBoundMs = options.lockBoundMs > 0 ? options.lockBoundMs : 2 * s.tickLength / 1e4;
+
+    sim::SimMachine pc(MachineFor(s));
+    const int64_t start = pc.clock.TrueTime();
+    auto secondsOf = [start](int64_t t) {
+        return static_cast<double>(t - start) / kTicksPerSecond;
+    };
+
+    card::CardModel& card = pc.device.Model();
+    card.SetReference(static_cast<uint32_t>(s.startReference));
+    card.SetGpsFitted(s.gpsFitted);
+    WriteParameters(s.parameters, pc.registry);
+    pc.eventLog.SetMessageTable(
+        [](DWORD id, const std::vector<std::string>& strings, std::string* text) {
+            const char* inserts[3] = {nullptr, nullptr, nullptr};
+            for (size_t i = 0; i < strings.size() && i < 3; ++i) inserts[i] = strings[i].c_str();
+            char buffer[512];
+            if (!sync::FormatEventMessage(id, inserts,
+                                          static_cast<WORD>(std::min<size_t>(strings.size(), 3)),
+                                          buffer, sizeof buffer)) {
+                return false;
+            }
+            *text = buffer;
+            return true;
+        });
+    pc.threads.SetDeferral([&] { return static_cast<int64_t>(s.popupOpenS * kTicksPerSecond); });
+
+    LARGE_INTEGER frequency{};
+    pc.clock.QueryPerformanceFrequency(&frequency);
+    LatchJitterDevice jittered(pc.device, s.latchJitterUs, frequency.QuadPart, s.seed);
+    card_access::CardLibrary library(jittered);
+    card_access::LibraryCardClient libraryClient(library);
+    ObservedCard observed(libraryClient);
+    NullConsole console;
+    sync::SyncService service(pc.ports, observed, console);
+
+    // The service manager starts the program as a service.
+    sim::SimService entry;
+    entry.name = sync::kSyncServiceName;
+    entry.state = SERVICE_START_PENDING;
+    pc.services.AddService(entry);
+
+    std::vector<Line> lines;
+    int order = 0;
+    LockStatistics stats(result.lockBoundMs);
+    PlotThinner thinner(s.durationS);
+    size_t nextChange = 0;
+    double nextSampleS = options.sampleEveryS > 0 ? 0 : -1;
+    int seenReads = 0;
+    int seenSteps = pc.clock.SetSystemTimeCount();
+    double offsetBeforeMs = 0;
+    bool stopSent = false;
+    const DWORD increment = s.tickLength;
+
+    // Offset as a program reading the system clock sees it, against the card at that instant.
+    auto readerOffsetMs = [&] {
+        const int64_t cardNow = card.CardTimeAt(pc.device.Sample());
+        return static_cast<double>(pc.clock.SystemTime() - cardNow) / 1e4;
+    };
+
+    pc.clock.AddAdvanceListener([&] {
+        const double t = secondsOf(pc.clock.TrueTime());
+        while (nextChange < s.changes.size() && s.changes[nextChange].atS <= t) {
+            const CardChange& c = s.changes[nextChange++];
+            if (c.reference >= 0) card.SetReference(static_cast<uint32_t>(c.reference));
+            if (c.gpsFitted >= 0) card.SetGpsFitted(c.gpsFitted != 0);
+            lines.push_back({c.atS, order++,
+                             Printf("card    reference now %s%s",
+                                    c.reference == 1   ? "GPS"
+                                    : c.reference == 2 ? "on-board clock"
+                                                       : "none",
+                                    card.GpsFitted() ? "" : " (no GPS fitted)")});
+        }
+        const double offsetMs = readerOffsetMs();
+        const DWORD adjustment =
+            pc.clock.AdjustmentDisabled() ? increment : pc.clock.CurrentAdjustment();
+        if (observed.timeReads != seenReads) {
+            // The pass that just slept made a correction.
+            seenReads = observed.timeReads;
+            const int steps = pc.clock.SetSystemTimeCount();
+            const bool step = steps != seenSteps;
+            seenSteps = steps;
+            ++result.corrections;
+            if (step) {
+                ++result.steps;
+            } else if (adjustment != increment) {
+                ++result.slews;
+            }
+            if (options.printCorrections || step) {
+                lines.push_back({t, order++,
+                                 Printf("correct #%d %s: offset %+.3f ms before, %+.3f ms now, "
+                                        "adjustment %u",
+                                        result.corrections, step ? "step" : "slew", offsetBeforeMs,
+                                        offsetMs, adjustment)});
+            }
+        }
+        offsetBeforeMs = offsetMs;
+        stats.Add(t, offsetMs, pc.clock.SystemTime(), pc.clock.InterruptCount(), increment);
+        thinner.Add(t, offsetMs);
+        if (nextSampleS >= 0 && t >= nextSampleS) {
+            lines.push_back(
+                {t, order++,
+                 Printf("sample  offset %+9.3f ms, adjustment %u", offsetMs, adjustment)});
+            nextSampleS += options.sampleEveryS;
+        }
+        if (!stopSent && t >= s.durationS) {
+            stopSent = true;
+            pc.services.SendControl(SERVICE_CONTROL_STOP);
+        }
+    });
+
+    offsetBeforeMs = readerOffsetMs();
+    const auto realStart = std::chrono::steady_clock::now();
+    if (!service.RunDispatcher()) {
+        out << "qxrsim: the service did not start\n";
+        result.exitCode = 1;
+        return result;
+    }
+    pc.threads.RunDue();
+    result.realSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
+    result.virtualSeconds = secondsOf(pc.clock.TrueTime());
+    result.lock = stats.Summarize();
+
+    const std::vector<sim::SimEvent> events = pc.eventLog.Events();
+    for (size_t i = 0; i < events.size(); ++i) {
+        std::string text = pc.eventLog.Render(i);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        const double t = secondsOf(events[i].time);
+        lines.push_back(
+            {t, order++,
+             Printf("event   %u %-11s %s", events[i].id, TypeName(events[i].type), text.c_str())});
+        result.events.push_back({t, static_cast<int>(events[i].id), events[i].type});
+    }
+    for (const sim::SimMessageBox& box : pc.messageBoxes.Boxes()) {
+        const double shown = secondsOf(box.shownAt);
+        std::string closed =
+            box.closedAt >= 0 ? ", closed at " + FormatVirtualTime(secondsOf(box.closedAt)) : "";
+        lines.push_back({shown, order++,
+                         Printf("pop-up  \"%s\": %s%s", box.caption.c_str(), box.text.c_str(),
+                                closed.c_str())});
+        result.events.push_back({shown, 0, 0});
+    }
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const Line& a, const Line& b) { return a.timeS < b.timeS; });
+    std::stable_sort(result.events.begin(), result.events.end(),
+                     [](const PlotEvent& a, const PlotEvent& b) { return a.timeS < b.timeS; });
+
+    out << "qxrsim: scenario " << s.name << ": " << s.description << "\n";
+    out << Printf(
+        "  drift %+.3f ppm, tick %u (%.4f ms), initial offset %+.3f s, duration %s, "
+        "uptime at start %s\n",
+        s.driftPpm, s.tickLength, s.tickLength / 1e4, s.initialOffsetS,
+        FormatVirtualTime(s.durationS).c_str(), FormatVirtualTime(s.uptimeS).c_str());
+    const sync::SyncParameters& p = service.Parameters();
+    out << Printf(
+        "  service parameters: LogThreshold %d, MsgThreshold %d, LogSecsNoGPS %d, "
+        "MsgSecsNoGPS %d, MaxAdjustPct %d, RampDuration %d, TimeSetBias %d\n",
+        p.logThreshold, p.msgThreshold, p.logSecsNoGps, p.msgSecsNoGps, p.maxAdjustPct,
+        p.rampDuration, p.timeSetBias);
+    for (const Line& line : lines)
+        out << FormatVirtualTime(line.timeS) << "  " << line.text << "\n";
+
+    out << "summary:\n";
+    out << Printf(
+        "  lock bound: |offset| <= %.3f ms (two clock ticks, as a reader of the system "
+        "clock sees it)\n",
+        result.lockBoundMs);
+    if (result.lock.locked) {
+        out << Printf("  time to lock: %s (%.1f s)\n",
+                      FormatVirtualTime(result.lock.lockTimeS).c_str(), result.lock.lockTimeS);
+        out << Printf("  after lock: max |offset| %.3f ms, RMS %.3f ms\n", result.lock.maxAbsMs,
+                      result.lock.rmsMs);
+        out << Printf("  learned rate correction %+.3f ppm against a true drift of %+.3f ppm\n",
+                      result.lock.learnedPpm, s.driftPpm);
+    } else {
+        out << "  time to lock: not locked at the end of the run\n";
+    }
+    out << Printf("  corrections %d: %d steps, %d slews\n", result.corrections, result.steps,
+                  result.slews);
+    out << Printf("  virtual %.0f s in %.3f s real: %.0f times real time\n", result.virtualSeconds,
+                  result.realSeconds,
+                  result.realSeconds > 0 ? result.virtualSeconds / result.realSeconds : 0.0);
+
+    if (!options.plotPath.empty()) {
+        PlotInput plot;
+        plot.title = "qxrsim " + s.name + ": system clock against the card";
+        plot.offsets = thinner.Take();
+        plot.events = result.events;
+        plot.lockBoundMs = result.lockBoundMs;
+        std::string error;
+        if (!WriteOffsetPlot(plot, options.plotPath, &error)) {
+            out << "qxrsim: " << error << "\n";
+            result.exitCode = 1;
+        } else {
+            out << "  plot written to " << options.plotPath << "\n";
+        }
+    }
+    return result;
+}
+
+}  // namespace qxr::simulation

@@ -1,0 +1,36 @@
+// One run of the synchronizer service on a simulated PC in virtual time: the real SyncService
+// loop with its registry parameters, the real clock discipline engine and the real card
+// library decoding the simulated card's replies.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "simulation/lock_statistics.h"
+#include "simulation/offset_plot.h"
+#include "simulation/options.h"
+
+namespace qxr::simulation {
+
+struct SimulationResult {
+    LockSummary lock;
+    double lockBoundMs = 0;
+    double trueDriftPpm = 0;
+    int corrections = 0;
+    int steps = 0;
+    int slews = 0;
+    double virtualSeconds = 0;
+    double realSeconds = 0;
+    std::vector<PlotEvent> events;  // event-log entries and pop-ups, in time order
+    int exitCode = 0;
+};
+
+// Runs the scenario, printing the timeline and the summary to `out`.
+SimulationResult RunSimulation(const RunOptions& options, std::ostream& out);
+
+// "d+hh:mm:ss.mmm" for a virtual time in seconds.
+std::string FormatVirtualTime(double seconds);
+
+}  // namespace qxr::simulation

@@ -1,0 +1,71 @@
+#include "simulation/options.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace qxr::simulation {
+namespace {
+
+bool Parse(std::vector<const char*> args, RunOptions* options, std::string* error) {
+    args.insert(args.begin(), "qxrsim");
+    return ParseOptions(static_cast<int>(args.size()), args.data(), options, error);
+}
+
+TEST(OptionsTest, NoArgumentGivesTheDefaultScenario) {
+    RunOptions options;
+    std::string error;
+    ASSERT_TRUE(Parse({}, &options, &error)) << error;
+    EXPECT_EQ(options.scenario.name, NamedScenarios().front().name);
+    EXPECT_TRUE(options.plotPath.empty());
+}
+
+TEST(OptionsTest, ScenarioAndOverridesApply) {
+    RunOptions options;
+    std::string error;
+    ASSERT_TRUE(Parse({"gps-outage", "--drift", "-100", "--tick", "100144", "--duration", "2h",
+                       "--RampDuration", "60", "--TimeSetBias", "-3", "--plot", "x.svg"},
+                      &options, &error))
+        << error;
+    EXPECT_EQ(options.scenario.name, "gps-outage");
+    EXPECT_DOUBLE_EQ(options.scenario.driftPpm, -100);
+    EXPECT_EQ(options.scenario.tickLength, 100144u);
+    EXPECT_DOUBLE_EQ(options.scenario.durationS, 7200);
+    EXPECT_TRUE(options.scenario.parameters.rampDuration.set);
+    EXPECT_EQ(options.scenario.parameters.rampDuration.value, 60);
+    EXPECT_EQ(options.scenario.parameters.timeSetBias.value, -3);
+    EXPECT_FALSE(options.scenario.parameters.logThreshold.set);
+    EXPECT_EQ(options.plotPath, "x.svg");
+}
+
+TEST(OptionsTest, BadInputIsRefusedWithAReason) {
+    const std::vector<std::vector<const char*>> bad = {
+        {"no-such-scenario"},      {"--drift"},
+        {"--drift", "abc"},        {"--drift", "5000"},
+        {"--tick", "100000"},      {"--duration", "0"},
+        {"--duration", "5x"},      {"--duration", "-1h"},
+        {"--LogThreshold", "1e3"}, {"--MaxAdjustPct", "99999999999"},
+        {"--frobnicate", "1"},     {"--offset", "nan"},
+    };
+    for (const auto& args : bad) {
+        RunOptions options;
+        std::string error;
+        EXPECT_FALSE(Parse(args, &options, &error)) << args[0];
+        EXPECT_FALSE(error.empty()) << args[0];
+    }
+}
+
+TEST(OptionsTest, DurationUnits) {
+    double s = 0;
+    EXPECT_TRUE(ParseDuration("90", &s));
+    EXPECT_DOUBLE_EQ(s, 90);
+    EXPECT_TRUE(ParseDuration("30m", &s));
+    EXPECT_DOUBLE_EQ(s, 1800);
+    EXPECT_TRUE(ParseDuration("50d", &s));
+    EXPECT_DOUBLE_EQ(s, 50 * 86400.0);
+    EXPECT_FALSE(ParseDuration("d", &s));
+    EXPECT_FALSE(ParseDuration("1000d", &s));
+}
+
+}  // namespace
+}  // namespace qxr::simulation
