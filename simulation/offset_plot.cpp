@@ -47,6 +47,75 @@ Colour EventColour(int type) {
     }
 }
 
+void DrawPanel(const PlotInput& input, const std::vector<PLFLT>& xs, const std::vector<PLFLT>& ys,
+               const TimeAxis& axis, double t0, double t1, double yMin, double yMax, double pad,
+               const std::string& title, bool labelEvents) {
+    pladv(0);
+    plvpor(0.1, 0.95, 0.15, 0.88);
+    plwind(t0 / axis.scale, t1 / axis.scale, yMin, yMax);
+    plcol0(kAxes);
+    plbox("bcgnst", 0, 0, "bcgnstv", 0, 0);
+    pllab(axis.label, "system minus card (ms)", title.c_str());
+
+    if (input.lockBoundMs > 0) {
+        plcol0(kBound);
+        pllsty(2);
+        for (double level : {-input.lockBoundMs, input.lockBoundMs}) {
+            PLFLT bx[2] = {t0 / axis.scale, t1 / axis.scale};
+            PLFLT by[2] = {level, level};
+            plline(2, bx, by);
+        }
+        pllsty(1);
+    }
+
+    // Events: a vertical line each, labelled with the event id in the upper panel.
+    plschr(0, 0.6);
+    for (const PlotEvent& e : input.events) {
+        const PLFLT x = e.timeS / axis.scale;
+        PLFLT ex[2] = {x, x};
+        PLFLT ey[2] = {yMin, yMax};
+        plcol0(EventColour(e.type));
+        pllsty(3);
+        plline(2, ex, ey);
+        pllsty(1);
+        if (labelEvents) {
+            char label[16];
+            std::snprintf(label, sizeof label, e.type == 0 ? "pop-up" : "%d", e.eventId);
+            plptex(x, yMax - pad * 0.8, 0, 1, 1.1, label);
+        }
+    }
+    plschr(0, 1.0);
+
+    // The offset, clipped to the panel.
+    plcol0(kOffset);
+    plwidth(1.5);
+    std::vector<PLFLT> clipped(ys.size());
+    for (size_t i = 0; i < ys.size(); ++i) clipped[i] = std::clamp<PLFLT>(ys[i], yMin, yMax);
+    plline(static_cast<PLINT>(xs.size()), xs.data(), clipped.data());
+    plwidth(1);
+}
+
+void DrawLegend() {
+    const char* texts[] = {"offset",        "lock bound",  "info event",
+                           "warning event", "error event", "pop-up"};
+    const Colour cs[] = {kOffset, kBound, kInfo, kWarning, kError, kPopup};
+    PLINT opts[6], colours[6], styles[6];
+    PLFLT widths[6];
+    for (int i = 0; i < 6; ++i) {
+        opts[i] = PL_LEGEND_LINE;
+        colours[i] = cs[i];
+        styles[i] = i == 0 ? 1 : (i == 1 ? 2 : 3);
+        widths[i] = 1.5;
+    }
+    PLFLT legendWidth = 0, legendHeight = 0;
+    plcol0(kAxes);
+    pllegend(&legendWidth, &legendHeight, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
+             PL_POSITION_RIGHT | PL_POSITION_BOTTOM | PL_POSITION_INSIDE, 0.02, 0.02, 0.08,
+             kBackground, kAxes, 1, 0, 0, 6, opts, 1.0, 0.8, 2.0, 1.0, colours, texts, nullptr,
+             nullptr, nullptr, nullptr, colours, styles, widths, nullptr, nullptr, nullptr,
+             nullptr);
+}
+
 }  // namespace
 
 bool WriteOffsetPlot(const PlotInput& input, const std::string& path, std::string* error) {
@@ -80,7 +149,7 @@ bool WriteOffsetPlot(const PlotInput& input, const std::string& path, std::strin
 
     plsdev("svg");
     plsfnam(path.c_str());
-    plspage(0, 0, 1200, 700, 0, 0);
+    plspage(0, 0, 1200, 900, 0, 0);
     plscol0(kBackground, 255, 255, 255);
     plscol0(kAxes, 0, 0, 0);
     plscol0(kOffset, 31, 119, 180);
@@ -89,63 +158,15 @@ bool WriteOffsetPlot(const PlotInput& input, const std::string& path, std::strin
     plscol0(kWarning, 255, 127, 14);
     plscol0(kError, 214, 39, 40);
     plscol0(kPopup, 148, 103, 189);
+    // Two panels: the whole run, then a close-up around the lock band where the steady state
+    // shows (a start offset of seconds would flatten it to a line).
+    plssub(1, 2);
     plinit();
-    plcol0(kAxes);
-    plenv(t0 / axis.scale, t1 / axis.scale, yMin, yMax, 0, 2);
-    pllab(axis.label, "system clock minus card (ms)", input.title.c_str());
-
-    // Lock band.
-    if (input.lockBoundMs > 0) {
-        plcol0(kBound);
-        pllsty(2);
-        for (double level : {-input.lockBoundMs, input.lockBoundMs}) {
-            PLFLT bx[2] = {t0 / axis.scale, t1 / axis.scale};
-            PLFLT by[2] = {level, level};
-            plline(2, bx, by);
-        }
-        pllsty(1);
-    }
-
-    // Events: a vertical line each, labelled with the event id.
-    plschr(0, 0.6);
-    for (const PlotEvent& e : input.events) {
-        const PLFLT x = e.timeS / axis.scale;
-        PLFLT ex[2] = {x, x};
-        PLFLT ey[2] = {yMin, yMax};
-        plcol0(EventColour(e.type));
-        pllsty(3);
-        plline(2, ex, ey);
-        pllsty(1);
-        char label[16];
-        std::snprintf(label, sizeof label, e.type == 0 ? "pop-up" : "%d", e.eventId);
-        plptex(x, yMax - pad * 0.8, 0, 1, 1.1, label);
-    }
-    plschr(0, 1.0);
-
-    plcol0(kOffset);
-    plwidth(1.5);
-    plline(static_cast<PLINT>(xs.size()), xs.data(), ys.data());
-    plwidth(1);
-
-    // Legend.
-    const char* texts[] = {"offset",        "lock bound",  "info event",
-                           "warning event", "error event", "pop-up"};
-    PLINT opts[6], colours[6], styles[6];
-    PLFLT widths[6];
-    const Colour cs[] = {kOffset, kBound, kInfo, kWarning, kError, kPopup};
-    for (int i = 0; i < 6; ++i) {
-        opts[i] = PL_LEGEND_LINE;
-        colours[i] = cs[i];
-        styles[i] = i == 0 ? 1 : (i == 1 ? 2 : 3);
-        widths[i] = 1.5;
-    }
-    PLFLT legendWidth = 0, legendHeight = 0;
-    plcol0(kAxes);
-    pllegend(&legendWidth, &legendHeight, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
-             PL_POSITION_RIGHT | PL_POSITION_BOTTOM | PL_POSITION_INSIDE, 0.02, 0.02, 0.08,
-             kBackground, kAxes, 1, 0, 0, 6, opts, 1.0, 0.8, 2.0, 1.0, colours, texts, nullptr,
-             nullptr, nullptr, nullptr, colours, styles, widths, nullptr, nullptr, nullptr,
-             nullptr);
+    const double zoom = input.lockBoundMs > 0 ? 3 * input.lockBoundMs : (yMax - yMin) / 4;
+    DrawPanel(input, xs, ys, axis, t0, t1, yMin, yMax, pad, input.title, true);
+    DrawPanel(input, xs, ys, axis, t0, t1, -zoom, zoom, zoom * 0.1, "close-up around the lock band",
+              false);
+    DrawLegend();
     plend();
     return true;
 }
