@@ -15,6 +15,10 @@ echo "=== native tests"
 ctest --preset native -L native
 echo "=== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset asan -L native
+echo "=== benchmark: qxrsim, 50 days of service (release build; prints figures, no time limit)"
+cmake --preset release >/dev/null
+cmake --build --preset release --target qxrsim_benchmark
+build/release/simulation/qxrsim_benchmark
 echo "=== Windows builds: checks that need no Wine (export and import tables)"
 ctest --test-dir build/mingw-x64 -L native --output-on-failure
 ctest --test-dir build/mingw-i686 -L native --output-on-failure

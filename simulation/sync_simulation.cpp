@@ -23,6 +23,8 @@ namespace {
 constexpr char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\QxrSync\\Parameters";
 constexpr double kTicksPerSecond = 1e7;
 constexpr size_t kPlotBuckets = 2500;
+// The pass that reads the card runs half a second before the listener that notices it.
+constexpr double kPollPeriodS = sync::kPollPeriodMs / 1000.0;
 
 // Timeline lines are gathered with their virtual time and printed in order at the end, since
 // a pop-up is only known once its thread has run.
@@ -227,6 +229,7 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
             const bool step = steps != seenSteps;
             seenSteps = steps;
             ++result.corrections;
+            result.correctionTimesS.push_back(t - kPollPeriodS);
             if (step) {
                 ++result.steps;
             } else if (adjustment != increment) {

@@ -23,7 +23,8 @@ struct SimulationResult {
     int slews = 0;
     double virtualSeconds = 0;
     double realSeconds = 0;
-    std::vector<PlotEvent> events;  // event-log entries and pop-ups, in time order
+    std::vector<PlotEvent> events;         // event-log entries and pop-ups, in time order
+    std::vector<double> correctionTimesS;  // virtual time of each card time read
     int exitCode = 0;
 };
 
