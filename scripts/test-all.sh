@@ -15,6 +15,8 @@ echo "=== native tests"
 ctest --preset native -L native
 echo "=== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset asan -L native
+echo "=== tests with real threads under ThreadSanitizer"
+cmake --preset tsan >/dev/null && cmake --build --preset tsan --target sync_service_thread_test && ctest --preset tsan -L tsan
 echo "=== benchmark: qxrsim, 50 days of service (release build; prints figures, no time limit)"
 cmake --preset release >/dev/null
 cmake --build --preset release --target qxrsim_benchmark
