@@ -17,7 +17,7 @@ constexpr int32_t kOnBoard = static_cast<int32_t>(TimeReference::OnBoardClock);
 constexpr int kWaitMs = 20000;
 
 class ServiceThreadsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         sim::SimService entry;
         entry.name = "QxrSync";
