@@ -5,6 +5,7 @@
 
 #include "sync_service/event_messages.h"
 #include "sync_service/nt_service.h"
+#include "sync_service/sc_handle.h"
 
 namespace qxr::sync {
 
@@ -18,29 +19,6 @@ bool SameOption(const char* argument, const char* option) {
     }
     return *argument == *option;
 }
-
-// Closes service control manager handles on every way out.
-class ScHandle {
-  public:
-    ScHandle(platform::ServiceManager& services, SC_HANDLE handle)
-        : services_(services), handle_(handle) {}
-    ~ScHandle() {
-        if (handle_ != nullptr) {
-            // Closing must not hide the error a caller is about to print.
-            const DWORD error = GetLastError();
-            services_.CloseServiceHandle(handle_);
-            SetLastError(error);
-        }
-    }
-    ScHandle(const ScHandle&) = delete;
-    ScHandle& operator=(const ScHandle&) = delete;
-    SC_HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-  private:
-    platform::ServiceManager& services_;
-    SC_HANDLE handle_;
-};
 
 }  // namespace
 

@@ -2,28 +2,9 @@
 
 #include <cstdio>
 
+#include "sync_service/sc_handle.h"
+
 namespace qxr::sync {
-
-namespace {
-
-class ScGuard {
-  public:
-    ScGuard(platform::ServiceManager& services, SC_HANDLE handle)
-        : services_(services), handle_(handle) {}
-    ~ScGuard() {
-        if (handle_ != nullptr) services_.CloseServiceHandle(handle_);
-    }
-    ScGuard(const ScGuard&) = delete;
-    ScGuard& operator=(const ScGuard&) = delete;
-    SC_HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-  private:
-    platform::ServiceManager& services_;
-    SC_HANDLE handle_;
-};
-
-}  // namespace
 
 W32TimeCoordination::W32TimeCoordination(platform::ServiceManager& services,
                                          platform::Registry& registry, ConsoleOutput& console,
@@ -34,11 +15,11 @@ W32TimeCoordination::W32TimeCoordination(platform::ServiceManager& services,
 }
 
 void W32TimeCoordination::Disable() {
-    ScGuard manager(services_, services_.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle manager(services_, services_.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) return;
-    ScGuard service(services_, services_.OpenServiceA(
-                                   manager.get(), kW32TimeName,
-                                   SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG | SERVICE_STOP));
+    ScHandle service(services_, services_.OpenServiceA(
+                                    manager.get(), kW32TimeName,
+                                    SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG | SERVICE_STOP));
     if (!service) return;
 
     SERVICE_STATUS status{};
@@ -59,11 +40,11 @@ void W32TimeCoordination::Restore() {
     const DWORD noted = NotedStartType();
     if (noted != SERVICE_AUTO_START && noted != SERVICE_DEMAND_START) return;
 
-    ScGuard manager(services_, services_.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle manager(services_, services_.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) return;
-    ScGuard service(services_, services_.OpenServiceA(
-                                   manager.get(), kW32TimeName,
-                                   SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG | SERVICE_START));
+    ScHandle service(services_, services_.OpenServiceA(
+                                    manager.get(), kW32TimeName,
+                                    SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG | SERVICE_START));
     if (!service) return;
     platform::ServiceConfig config{};
     if (!services_.QueryServiceConfigA(service.get(), &config)) return;
