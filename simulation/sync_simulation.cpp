@@ -158,19 +158,7 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
     card.SetReference(static_cast<uint32_t>(s.startReference));
     card.SetGpsFitted(s.gpsFitted);
     WriteParameters(s.parameters, pc.registry);
-    pc.eventLog.SetMessageTable(
-        [](DWORD id, const std::vector<std::string>& strings, std::string* text) {
-            const char* inserts[3] = {nullptr, nullptr, nullptr};
-            for (size_t i = 0; i < strings.size() && i < 3; ++i) inserts[i] = strings[i].c_str();
-            char buffer[512];
-            if (!sync::FormatEventMessage(id, inserts,
-                                          static_cast<WORD>(std::min<size_t>(strings.size(), 3)),
-                                          buffer, sizeof buffer)) {
-                return false;
-            }
-            *text = buffer;
-            return true;
-        });
+    pc.eventLog.SetMessageTable(sync::RenderEventMessage);
     pc.threads.SetDeferral([&] { return static_cast<int64_t>(s.popupOpenS * kTicksPerSecond); });
 
     LARGE_INTEGER frequency{};

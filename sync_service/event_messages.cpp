@@ -47,4 +47,16 @@ bool FormatEventMessage(DWORD id, const char* const* strings, WORD count, char* 
     return true;
 }
 
+bool RenderEventMessage(DWORD id, const std::vector<std::string>& strings, std::string* text) {
+    const char* inserts[3] = {nullptr, nullptr, nullptr};
+    const std::size_t count = strings.size() < 3 ? strings.size() : 3;
+    for (std::size_t i = 0; i < count; ++i) inserts[i] = strings[i].c_str();
+    char buffer[512];
+    if (!FormatEventMessage(id, inserts, static_cast<WORD>(count), buffer, sizeof buffer)) {
+        return false;
+    }
+    *text = buffer;
+    return true;
+}
+
 }  // namespace qxr::sync

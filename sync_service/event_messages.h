@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "platform/ports/win_defs.h"
 
@@ -44,5 +46,9 @@ const char* EventMessageText(DWORD id);
 // Returns false for an unknown id.
 bool FormatEventMessage(DWORD id, const char* const* strings, WORD count, char* out,
                         std::size_t size);
+
+// The same for a logged event (at most three insertion strings are used), in the shape a
+// simulated event log renders its entries with.
+bool RenderEventMessage(DWORD id, const std::vector<std::string>& strings, std::string* text);
 
 }  // namespace qxr::sync

@@ -13,6 +13,7 @@
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_event_log.h"
 #include "platform/sim/sim_journal.h"
+#include "platform/sim/sim_machine.h"
 #include "platform/sim/sim_process.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_service_manager.h"
@@ -38,18 +39,6 @@ class RecordingConsole : public ConsoleOutput {
 
   private:
     std::string text_;
-};
-
-class NullDevice : public platform::DeviceIo {
-  public:
-    HANDLE CreateFileA(LPCSTR, DWORD, DWORD, DWORD, DWORD) override {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    BOOL DeviceIoControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD) override {
-        return FALSE;
-    }
-    BOOL CloseHandle(HANDLE) override { return FALSE; }
 };
 
 // The card as the loop sees it: a status the timeline changes, and a clock that shows true
@@ -100,33 +89,14 @@ inline sim::SimClockConfig DefaultClockConfig() {
     return config;
 }
 
-class ServiceTestMachine {
+// The simulated PC with a scripted card in place of the card library, a recording console
+// and a timeline. The device port is there but unused: the service reads the card through
+// `card`.
+class ServiceTestMachine : public sim::SimMachine {
   public:
     explicit ServiceTestMachine(const sim::SimClockConfig& config = DefaultClockConfig())
-        : clock(config),
-          services(&registry),
-          messageBoxes(&threads),
-          module(kProgramPath, true, platform::FileVersion{1, 0, 0, 2}),
-          card(clock),
-          ports{device,   clock,    clock,    clock, process, process,      process,
-                registry, services, eventLog, debug, threads, messageBoxes, module},
-          start_(clock.TrueTime()) {
-        clock.SetPrivilegeCheck(process.PrivilegeCheck(SE_SYSTEMTIME_NAME));
-        eventLog.SetMessageTable(
-            [](DWORD id, const std::vector<std::string>& strings, std::string* text) {
-                const char* s[3] = {nullptr, nullptr, nullptr};
-                for (std::size_t i = 0; i < strings.size() && i < 3; ++i) s[i] = strings[i].c_str();
-                char buffer[512];
-                if (!FormatEventMessage(id, s, static_cast<WORD>(strings.size()), buffer,
-                                        sizeof buffer)) {
-                    return false;
-                }
-                *text = buffer;
-                return true;
-            });
-        eventLog.SetTimeSource([this] { return clock.TrueTime(); });
-        threads.SetTimeSource([this] { return clock.TrueTime(); });
-        messageBoxes.SetTimeSource([this] { return clock.TrueTime(); });
+        : sim::SimMachine(MachineConfig(config)), card(clock), start_(clock.TrueTime()) {
+        eventLog.SetMessageTable(RenderEventMessage);
         registry.SetJournal(&journal);
         services.SetJournal(&journal);
         eventLog.SetJournal(&journal);
@@ -158,22 +128,18 @@ class ServiceTestMachine {
         return out;
     }
 
-    sim::SimClock clock;
-    sim::SimProcess process;
-    sim::SimRegistry registry;
-    sim::SimServiceManager services;
-    sim::SimEventLog eventLog;
-    sim::SimDebugOutput debug;
-    sim::SimThreads threads;
-    sim::SimMessageBoxes messageBoxes;
-    sim::SimModuleInfo module;
     sim::SimJournal journal;
-    NullDevice device;
     ScriptedCard card;
     RecordingConsole console;
-    platform::Platform ports;
 
   private:
+    static sim::SimMachineConfig MachineConfig(const sim::SimClockConfig& clockConfig) {
+        sim::SimMachineConfig config;
+        config.clock = clockConfig;
+        config.programPath = kProgramPath;
+        return config;
+    }
+
     void RunTimeline() {
         while (!timeline_.empty() && timeline_.begin()->first <= NowMs()) {
             auto action = std::move(timeline_.begin()->second);
