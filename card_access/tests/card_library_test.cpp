@@ -277,6 +277,45 @@ TEST(CardLibrarySetTime, WithoutHandleNeitherOpensNorSucceeds) {
     EXPECT_FALSE(library.HasHandle());
 }
 
+// The last error belongs to the most recent open or request: a get starts from 0, a range
+// rejection leaves it, and QxrSetTime goes out on whatever handle the last get left.
+TEST(CardLibrarySetTime, LastErrorAndHandleAcrossExports) {
+    ScriptedDevice device;
+    device.reply = {0x09, 0x00, 0x00, 0x00};
+    CardLibrary library(device);
+    const CardTime t{2026, 12, 7, 1, 2, 3, 0, 0, 0, 0};
+
+    device.requestError = ERROR_GEN_FAILURE;
+    EXPECT_EQ(library.SetTime(&t), 31u);
+    device.requestError = 0;
+    CardStatus status{};
+    EXPECT_EQ(library.GetHwStatus(&status), 0u);
+    EXPECT_EQ(library.State().lastError, 0u);  // cleared by the successful get
+    EXPECT_EQ(status.reference, TimeReference::Gps);
+
+    device.requestError = ERROR_GEN_FAILURE;
+    CardTime time{};
+    EXPECT_EQ(library.GetTime(&time), 31u);
+    const HANDLE dead = device.requests.back().handle;
+    CardTime bad = t;
+    bad.month = 13;
+    EXPECT_EQ(library.SetTime(&bad), 13u);
+    EXPECT_EQ(library.State().lastError, 31u);  // untouched by the rejection
+    device.requestError = 0;
+    EXPECT_EQ(library.SetTime(&t), 6u);  // no handle since the failed get
+    EXPECT_EQ(device.requests.back().handle, INVALID_HANDLE_VALUE);
+
+    EXPECT_EQ(library.GetHwStatus(&status), 0u);
+    EXPECT_EQ(library.State().lastError, 0u);
+    const HANDLE reopened = device.requests.back().handle;
+    EXPECT_NE(reopened, dead);
+    EXPECT_EQ(library.SetTime(&t), 0u);
+    EXPECT_EQ(device.requests.back().handle, reopened);
+    EXPECT_EQ(device.openCount, 2);
+    ASSERT_EQ(device.closed.size(), 1u);
+    EXPECT_EQ(device.closed[0], dead);
+}
+
 TEST(CardLibrarySignature, TerminatorRules) {
     ScriptedDevice device;
     device.reply = {'A', 'B', 'C', 'D'};
