@@ -97,6 +97,9 @@ TEST(PrivilegeGuardTest, EnablesForTheScopeAndRestoresThePreviousState) {
         PrivilegeGuard guard(process, process, process, SE_SYSTEMTIME_NAME);
         EXPECT_TRUE(process.IsPrivilegeEnabled(SE_SYSTEMTIME_NAME));
         EXPECT_EQ(process.OpenTokenCount(), 1);
+        // Just what enabling with the previous state needs, nothing more.
+        EXPECT_EQ(process.LastTokenAccess(),
+                  static_cast<DWORD>(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY));
     }
     EXPECT_FALSE(process.IsPrivilegeEnabled(SE_SYSTEMTIME_NAME));
     EXPECT_EQ(process.OpenTokenCount(), 0);

@@ -53,6 +53,38 @@ TEST(SimProcessTest, PreviousStateListsOnlyWhatTheCallChanged) {
     EXPECT_FALSE(process.AdjustTokenPrivileges(token, FALSE, &on, 0, nullptr, nullptr));
 }
 
+TEST(SimProcessTest, AdjustingNeedsTheRightTokenAccess) {
+    SimProcess process;
+    LUID luid{};
+    ASSERT_TRUE(process.LookupPrivilegeValueA(nullptr, SE_SYSTEMTIME_NAME, &luid));
+    TOKEN_PRIVILEGES on = Enable(luid, true);
+    TOKEN_PRIVILEGES previous{};
+    DWORD length = 0;
+
+    HANDLE queryOnly = nullptr;
+    ASSERT_TRUE(process.OpenProcessToken(process.GetCurrentProcess(), TOKEN_QUERY, &queryOnly));
+    EXPECT_EQ(process.LastTokenAccess(), static_cast<DWORD>(TOKEN_QUERY));
+    EXPECT_FALSE(
+        process.AdjustTokenPrivileges(queryOnly, FALSE, &on, sizeof previous, &previous, &length));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(process.IsPrivilegeEnabled(SE_SYSTEMTIME_NAME));
+
+    // Without TOKEN_QUERY the change is made only when the previous state is not asked for.
+    HANDLE adjustOnly = nullptr;
+    ASSERT_TRUE(process.OpenProcessToken(process.GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES,
+                                         &adjustOnly));
+    EXPECT_FALSE(
+        process.AdjustTokenPrivileges(adjustOnly, FALSE, &on, sizeof previous, &previous, &length));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(process.IsPrivilegeEnabled(SE_SYSTEMTIME_NAME));
+    EXPECT_TRUE(process.AdjustTokenPrivileges(adjustOnly, FALSE, &on, 0, nullptr, nullptr));
+    EXPECT_TRUE(process.IsPrivilegeEnabled(SE_SYSTEMTIME_NAME));
+
+    EXPECT_TRUE(process.CloseHandle(queryOnly));
+    EXPECT_TRUE(process.CloseHandle(adjustOnly));
+    EXPECT_EQ(process.OpenTokenCount(), 0);
+}
+
 TEST(SimProcessTest, RefusesWhatWindowsRefuses) {
     SimProcess process;
     EXPECT_FALSE(process.SetPriorityClass(process.GetCurrentProcess(), 0x12345));

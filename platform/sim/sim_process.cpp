@@ -116,7 +116,7 @@ BOOL SimProcess::SetThreadPriority(HANDLE thread, int priority) {
     return TRUE;
 }
 
-BOOL SimProcess::OpenProcessToken(HANDLE process, DWORD /*access*/, HANDLE* token) {
+BOOL SimProcess::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
     if (Fails(kOpenProcessToken)) return FALSE;
     if (process != kCurrentProcess || token == nullptr) {
         SetLastError(process != kCurrentProcess ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
@@ -124,7 +124,8 @@ BOOL SimProcess::OpenProcessToken(HANDLE process, DWORD /*access*/, HANDLE* toke
     }
     nextToken_ += 4;
     *token = reinterpret_cast<HANDLE>(nextToken_);
-    openTokens_.push_back(*token);
+    openTokens_.push_back(OpenToken{*token, access});
+    lastTokenAccess_ = access;
     return TRUE;
 }
 
@@ -147,8 +148,15 @@ BOOL SimProcess::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIV
                                        DWORD bufferLength, TOKEN_PRIVILEGES* previousState,
                                        DWORD* returnLength) {
     if (Fails(kAdjustTokenPrivileges)) return FALSE;
-    if (!IsOpenToken(token)) {
+    const DWORD* access = OpenTokenAccess(token);
+    if (access == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const DWORD required =
+        TOKEN_ADJUST_PRIVILEGES | (previousState != nullptr ? TOKEN_QUERY : DWORD{0});
+    if ((*access & required) != required) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     if (disableAll || newState == nullptr || newState->PrivilegeCount > 1) {
@@ -182,7 +190,8 @@ BOOL SimProcess::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIV
 
 BOOL SimProcess::CloseHandle(HANDLE token) {
     if (Fails(kCloseHandle)) return FALSE;
-    const auto it = std::find(openTokens_.begin(), openTokens_.end(), token);
+    const auto it = std::find_if(openTokens_.begin(), openTokens_.end(),
+                                 [token](const OpenToken& open) { return open.handle == token; });
     if (it == openTokens_.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -247,8 +256,11 @@ SimProcess::Privilege* SimProcess::Find(const LUID& luid) {
     return nullptr;
 }
 
-bool SimProcess::IsOpenToken(HANDLE token) const {
-    return std::find(openTokens_.begin(), openTokens_.end(), token) != openTokens_.end();
+const DWORD* SimProcess::OpenTokenAccess(HANDLE token) const {
+    for (const OpenToken& open : openTokens_) {
+        if (open.handle == token) return &open.access;
+    }
+    return nullptr;
 }
 
 }  // namespace qxr::sim

@@ -45,7 +45,9 @@ class SimProcess : public platform::ProcessScheduling,
     BOOL SetPriorityClass(HANDLE process, DWORD priorityClass) override;
     int GetThreadPriority(HANDLE thread) override;
     BOOL SetThreadPriority(HANDLE thread, int priority) override;
-    // TokenPrivileges (one privilege per AdjustTokenPrivileges call, all this system needs)
+    // TokenPrivileges (one privilege per AdjustTokenPrivileges call, all this system needs).
+    // As on NT, adjusting needs a token opened with TOKEN_ADJUST_PRIVILEGES, and asking for
+    // the previous state also TOKEN_QUERY.
     BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override;
     BOOL LookupPrivilegeValueA(LPCSTR systemName, LPCSTR name, LUID* luid) override;
     BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* newState,
@@ -71,6 +73,8 @@ class SimProcess : public platform::ProcessScheduling,
     DWORD PriorityClass() const { return priorityClass_; }
     int ThreadPriority() const { return threadPriority_; }
     int OpenTokenCount() const { return static_cast<int>(openTokens_.size()); }
+    // The access asked for by the last successful OpenProcessToken (0 before any).
+    DWORD LastTokenAccess() const { return lastTokenAccess_; }
     int SetPriorityClassCount() const { return setClassCount_; }
     int SetThreadPriorityCount() const { return setThreadCount_; }
 
@@ -86,15 +90,21 @@ class SimProcess : public platform::ProcessScheduling,
     Privilege* Find(LPCSTR name);
     const Privilege* Find(LPCSTR name) const;
     Privilege* Find(const LUID& luid);
-    bool IsOpenToken(HANDLE token) const;
+    // The access the token was opened with, or nullptr when it is not an open token.
+    const DWORD* OpenTokenAccess(HANDLE token) const;
 
     DWORD platformId_ = VER_PLATFORM_WIN32_NT;
     unsigned failing_ = 0;
     DWORD priorityClass_ = NORMAL_PRIORITY_CLASS;
     int threadPriority_ = THREAD_PRIORITY_NORMAL;
     std::vector<Privilege> privileges_;
-    std::vector<HANDLE> openTokens_;
+    struct OpenToken {
+        HANDLE handle;
+        DWORD access;
+    };
+    std::vector<OpenToken> openTokens_;
     uintptr_t nextToken_ = 0x100;
+    DWORD lastTokenAccess_ = 0;
     int setClassCount_ = 0;
     int setThreadCount_ = 0;
 };
