@@ -425,6 +425,46 @@ TEST(ClockDisciplineAvailabilityTest, FailingSecondQueryAfterTakeOverIsUnavailab
     EXPECT_EQ(engine.RampSteps(), 640);
 }
 
+// Whether another program steers the clock is judged by the first query only: a value that
+// turns up in the query after the take-over's write does not make the engine step back.
+TEST(ClockDisciplineAvailabilityTest, DifferenceIsJudgedByTheQueryBeforeTheTakeOver) {
+    SimMachine machine;
+    struct OtherWriterAfterTakeOver : platform::SystemClock {
+        explicit OtherWriterAfterTakeOver(sim::SimClock& c) : clock(c) {}
+        void GetSystemTimeAsFileTime(FILETIME* now) override { clock.GetSystemTimeAsFileTime(now); }
+        void GetSystemTime(SYSTEMTIME* now) override { clock.GetSystemTime(now); }
+        BOOL SetSystemTime(const SYSTEMTIME* t) override { return clock.SetSystemTime(t); }
+        BOOL GetSystemTimeAdjustment(DWORD* a, DWORD* i, BOOL* d) override {
+            const BOOL ok = clock.GetSystemTimeAdjustment(a, i, d);
+            if (++queries == 2) *a = kIncrement + 7;  // another program wrote just after us
+            return ok;
+        }
+        BOOL SetSystemTimeAdjustment(DWORD a, BOOL d) override {
+            return clock.SetSystemTimeAdjustment(a, d);
+        }
+        sim::SimClock& clock;
+        int queries = 0;
+    } racing(machine.clock);
+    DisciplinePorts ports = machine.Ports();
+    DisciplinePorts wrapped{racing, ports.counter, ports.scheduling, ports.privileges,
+                            ports.version};
+    TraceCapture trace;
+    ClockDiscipline engine(wrapped, 10, 100);
+    EXPECT_EQ(racing.queries, 2);
+    ASSERT_EQ(trace.lines.size(), 1u);
+    EXPECT_EQ(trace.lines[0], "GetSysTimeAdjust isValid=TRUE, p1=0x26261, p2=0x2625A, p3=FALSE");
+    EXPECT_EQ(engine.RampSteps(), 640);
+    EXPECT_EQ(engine.UpperLimit(), 100000000);
+
+    // The next check sees the other value in its first query and stays out.
+    trace.lines.clear();
+    machine.process.SetPrivilegeEnabled(SE_SYSTEMTIME_NAME, true);
+    machine.clock.SetSystemTimeAdjustment(kIncrement + 7, FALSE);
+    machine.process.SetPrivilegeEnabled(SE_SYSTEMTIME_NAME, false);
+    EXPECT_FALSE(engine.IsAdjustmentAvailable());
+    EXPECT_EQ(trace.lines.at(0), "GetSysTimeAdjust isValid=TRUE, p1=0x26261, p2=0x2625A, p3=FALSE");
+}
+
 TEST(ClockDisciplineAvailabilityTest, SecondEngineStaysOutWhileTheFirstHoldsTheClock) {
     SimMachine machine;
     ClockDiscipline first(machine.Ports(), 10, 100);
