@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "clock_discipline/tests/sim_machine.h"
 #include "platform/system_time.h"
@@ -563,6 +564,58 @@ TEST(ClockDisciplineAvailabilityTest, PriorityAndPrivilegeAreRestoredAfterEachUp
     EXPECT_EQ(machine.process.ThreadPriority(), THREAD_PRIORITY_NORMAL);
     EXPECT_FALSE(machine.process.IsPrivilegeEnabled(SE_SYSTEMTIME_NAME));
     EXPECT_EQ(machine.process.OpenTokenCount(), 0);
+}
+
+// The privilege is taken before the priority is raised, and given back after it is lowered;
+// within the boost the thread is put back before the class.
+TEST(ClockDisciplineAvailabilityTest, UpdateNestsThePriorityBoostInsideThePrivilegeGuard) {
+    SimMachine machine;
+    struct Recorder : platform::ProcessScheduling, platform::TokenPrivileges {
+        explicit Recorder(sim::SimProcess& p) : process(p) {}
+        HANDLE GetCurrentProcess() override { return process.GetCurrentProcess(); }
+        HANDLE GetCurrentThread() override { return process.GetCurrentThread(); }
+        DWORD GetPriorityClass(HANDLE h) override { return process.GetPriorityClass(h); }
+        BOOL SetPriorityClass(HANDLE h, DWORD c) override {
+            calls.push_back("class " + std::to_string(c));
+            return process.SetPriorityClass(h, c);
+        }
+        int GetThreadPriority(HANDLE h) override { return process.GetThreadPriority(h); }
+        BOOL SetThreadPriority(HANDLE h, int t) override {
+            calls.push_back("thread " + std::to_string(t));
+            return process.SetThreadPriority(h, t);
+        }
+        BOOL OpenProcessToken(HANDLE h, DWORD a, HANDLE* t) override {
+            calls.push_back("open token");
+            return process.OpenProcessToken(h, a, t);
+        }
+        BOOL LookupPrivilegeValueA(LPCSTR s, LPCSTR n, LUID* l) override {
+            return process.LookupPrivilegeValueA(s, n, l);
+        }
+        BOOL AdjustTokenPrivileges(HANDLE t, BOOL d, TOKEN_PRIVILEGES* n, DWORD b,
+                                   TOKEN_PRIVILEGES* p, DWORD* r) override {
+            calls.push_back(p != nullptr ? "enable" : "restore privilege");
+            return process.AdjustTokenPrivileges(t, d, n, b, p, r);
+        }
+        BOOL CloseHandle(HANDLE t) override {
+            calls.push_back("close token");
+            return process.CloseHandle(t);
+        }
+        sim::SimProcess& process;
+        std::vector<std::string> calls;
+    } recorder(machine.process);
+    // The thread starts below LOWEST, so that the real-time boost raises it too.
+    machine.process.SetThreadPriorityValue(THREAD_PRIORITY_IDLE);
+    DisciplinePorts ports = machine.Ports();
+    ClockDiscipline engine(
+        DisciplinePorts{ports.clock, ports.counter, recorder, recorder, ports.version}, 10, 100);
+    recorder.calls.clear();
+    engine.Update(machine.CardTimeAhead(20 * kSecond), 0, 0);  // one step: no inner guard runs
+    const std::vector<std::string> expected = {"open token",        "enable",     "class 256",
+                                               "thread -2",         "thread -15", "class 32",
+                                               "restore privilege", "close token"};
+    EXPECT_EQ(recorder.calls, expected);
+    EXPECT_EQ(machine.process.ThreadPriority(), THREAD_PRIORITY_IDLE);
+    EXPECT_EQ(machine.process.PriorityClass(), static_cast<DWORD>(NORMAL_PRIORITY_CLASS));
 }
 
 // ---- Parameters and inputs at the ends of their ranges -----------------------------------
