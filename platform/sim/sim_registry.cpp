@@ -83,8 +83,8 @@ LSTATUS SimRegistry::RegCreateKeyA(HKEY parent, LPCSTR subKey, HKEY* key) {
                            &disposition);
 }
 
-LSTATUS SimRegistry::RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD /*options*/,
-                                     REGSAM /*access*/, HKEY* key, DWORD* disposition) {
+LSTATUS SimRegistry::RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD /*options*/, REGSAM access,
+                                     HKEY* key, DWORD* disposition) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (key == nullptr) return ERROR_INVALID_PARAMETER;
     std::string path;
@@ -100,11 +100,12 @@ LSTATUS SimRegistry::RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD /*options
         *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     }
     *key = NewHandle(path);
+    accesses_.push_back(KeyAccess{path, access});
     if (journal_ != nullptr) journal_->Add("RegCreateKey " + path);
     return ERROR_SUCCESS;
 }
 
-LSTATUS SimRegistry::RegOpenKeyExA(HKEY parent, LPCSTR subKey, REGSAM /*access*/, HKEY* key) {
+LSTATUS SimRegistry::RegOpenKeyExA(HKEY parent, LPCSTR subKey, REGSAM access, HKEY* key) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (key == nullptr) return ERROR_INVALID_PARAMETER;
     std::string path;
@@ -112,6 +113,7 @@ LSTATUS SimRegistry::RegOpenKeyExA(HKEY parent, LPCSTR subKey, REGSAM /*access*/
     if (const LSTATUS error = Failing(kOpenKey, path)) return error;
     if (keys_.find(path) == keys_.end()) return ERROR_FILE_NOT_FOUND;
     *key = NewHandle(path);
+    accesses_.push_back(KeyAccess{path, access});
     return ERROR_SUCCESS;
 }
 
@@ -256,6 +258,11 @@ int SimRegistry::OpenHandleCount() const {
 int SimRegistry::SetValueCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return setValueCount_;
+}
+
+std::vector<SimRegistry::KeyAccess> SimRegistry::KeyAccesses() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return accesses_;
 }
 
 }  // namespace qxr::sim

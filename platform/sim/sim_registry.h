@@ -54,6 +54,12 @@ class SimRegistry : public platform::Registry {
     void ClearFailures();
     int OpenHandleCount() const;
     int SetValueCount() const;
+    // Every key opened or created, with the access asked for, in order (lower-case paths).
+    struct KeyAccess {
+        std::string path;
+        REGSAM access;
+    };
+    std::vector<KeyAccess> KeyAccesses() const;
     // Writes (key creation, value set and delete) are recorded there as well.
     void SetJournal(SimJournal* journal) { journal_ = journal; }
 
@@ -84,6 +90,7 @@ class SimRegistry : public platform::Registry {
     std::vector<Failure> failures_;
     std::uintptr_t nextHandle_ = 0x1000;
     int setValueCount_ = 0;
+    std::vector<KeyAccess> accesses_;
     SimJournal* journal_ = nullptr;
 };
 

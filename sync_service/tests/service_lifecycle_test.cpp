@@ -69,6 +69,38 @@ TEST_F(LifecycleTest, StartRunStop) {
     EXPECT_EQ(m.process.ThreadPriority(), THREAD_PRIORITY_NORMAL);
 }
 
+// The framework's own trace lines, in order, for a start and a stop (the prefix and the
+// line feed left out).
+TEST_F(LifecycleTest, TraceLinesOfAStartAndAStop) {
+    m.StopAt(1000);
+    SyncService service(m.ports, m.card, m.console);
+    EXPECT_EQ(RunProgram(service), 0);
+    std::vector<std::string> lines;
+    for (const std::string& line : m.debug.Lines()) {
+        const std::size_t start = line.find("): ");
+        ASSERT_NE(start, std::string::npos) << line;
+        ASSERT_EQ(line.back(), '\n') << line;
+        lines.push_back(line.substr(start + 3, line.size() - start - 4));
+    }
+    // 20817 is the status handle (0x5151) the simulated SCM hands out.
+    const std::vector<std::string> expected = {
+        "Calling StartServiceCtrlDispatcher()",
+        "Entering CNTService::ServiceMain()",
+        "Entering CNTService::Initialize()",
+        "CNTService::SetStatus(20817, 2)",
+        "CNTService::SetStatus(20817, 4)",
+        "Leaving CNTService::Initialize()",
+        "CNTService::Handler(1)",
+        "CNTService::SetStatus(20817, 3)",
+        "CNTService::OnStop()",
+        "Updating status (20817, 3)",
+        "CNTService::SetStatus(20817, 1)",
+        "Leaving CNTService::ServiceMain()",
+        "Returned from StartServiceCtrlDispatcher()",
+    };
+    EXPECT_EQ(lines, expected);
+}
+
 TEST_F(LifecycleTest, LibraryFailureStopsWithoutStopPending) {
     m.At(2000, [&] { m.card.statusError = ERROR_GEN_FAILURE; });
     m.StopAt(60000);  // only a safety net

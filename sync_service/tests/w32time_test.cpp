@@ -68,6 +68,33 @@ TEST_F(W32TimeTest, AutomaticIsStoppedDisabledThenRestoredAndStarted) {
     EXPECT_EQ(W32Time().state, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
+// Each registry key is opened with the access its step asks for, and no more.
+TEST_F(W32TimeTest, KeysAreOpenedWithTheirOwnAccessRights) {
+    AddW32Time(SERVICE_AUTO_START, SERVICE_RUNNING);
+    Run("-i");
+    {
+        SyncService service(m.ports, m.card, m.console);
+        EXPECT_TRUE(service.OnInit());
+    }
+    Run("-r");
+    const std::string services = "system\\currentcontrolset\\services\\";
+    const REGSAM seeding = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+    const std::vector<std::pair<std::string, REGSAM>> expected = {
+        {services + "qxrsync", KEY_WRITE},                    // the description
+        {services + "qxrsync\\parameters", seeding},          // seeding
+        {services + "qxrsync\\w32time", seeding},             // noting the start type
+        {services + "qxrsync\\parameters", KEY_QUERY_VALUE},  // reading at start
+        {services + "qxrsync\\w32time", KEY_QUERY_VALUE},     // restoring
+    };
+    std::vector<std::pair<std::string, REGSAM>> opened;
+    for (const sim::SimRegistry::KeyAccess& access : m.registry.KeyAccesses()) {
+        // The event source key is made with RegCreateKeyA, which takes no access argument.
+        if (access.path.find("\\eventlog\\") != std::string::npos) continue;
+        opened.emplace_back(access.path, access.access);
+    }
+    EXPECT_EQ(opened, expected);
+}
+
 TEST_F(W32TimeTest, ManualIsRestoredButNotStarted) {
     AddW32Time(SERVICE_DEMAND_START, SERVICE_RUNNING);
     Run("-i");
