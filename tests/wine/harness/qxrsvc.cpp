@@ -6,6 +6,8 @@
 //   qxrsvc stop NAME [TIMEOUT_MS]      waits until stopped
 //   qxrsvc delete NAME
 //   qxrsvc state NAME                  1 stopped ... 4 running (SERVICE_* states)
+//   qxrsvc interactive NAME            makes an own-process service interactive, so that its
+//                                      service-notification boxes show on the test display
 #include <windows.h>
 
 #include <cstdio>
@@ -24,7 +26,7 @@ int Usage() {
                  "Usage: qxrsvc create NAME kernel|own|own-interactive auto|demand|disabled "
                  "IMAGE [DISPLAY]\n"
                  "       qxrsvc start|stop NAME [TIMEOUT_MS]\n"
-                 "       qxrsvc delete|state NAME\n");
+                 "       qxrsvc delete|state|interactive NAME\n");
     return 2;
 }
 
@@ -122,6 +124,14 @@ int Run(int argc, char** argv) {
         }
     } else if (std::strcmp(verb, "delete") == 0) {
         if (!DeleteService(service)) {
+            result = Fail(GetLastError());
+        } else {
+            std::printf("result=ok\n");
+        }
+    } else if (std::strcmp(verb, "interactive") == 0) {
+        if (!ChangeServiceConfigA(service, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS,
+                                  SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                  nullptr, nullptr, nullptr, nullptr)) {
             result = Fail(GetLastError());
         } else {
             std::printf("result=ok\n");
