@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "clock_discipline/tests/sim_machine.h"
+#include "clock_discipline/tests/engine_test_machine.h"
 #include "platform/system_time.h"
 
 namespace qxr::discipline {
 namespace {
 
-using testing::SimMachine;
+using testing::EngineTestMachine;
 using testing::TraceCapture;
 
 constexpr DWORD kIncrement = 156250;  // 0x2625A
@@ -64,7 +64,7 @@ TEST(ClockDisciplineLimitsTest, WorkedExamples) {
     for (const LimitCase& c : cases) {
         SCOPED_TRACE(::testing::Message()
                      << c.increment << " " << c.rampSeconds << " s " << c.percent << " %");
-        SimMachine machine(WithIncrement(c.increment));
+        EngineTestMachine machine(WithIncrement(c.increment));
         ClockDiscipline engine(machine.Ports(), c.rampSeconds, c.percent);
         EXPECT_EQ(engine.RampSteps(), c.rampSteps);
         EXPECT_EQ(engine.UpperLimit(), c.upper);
@@ -90,7 +90,7 @@ TEST(ClockDisciplineLimitsTest, OffsetAtLimitSlewsAndOneUnitBeyondSetsInOneStep)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.offset);
-        SimMachine machine;
+        EngineTestMachine machine;
         ClockDiscipline engine(machine.Ports(), 10, 100);
         TraceCapture trace;
         const int64_t cardTime = machine.CardTimeAhead(c.offset);
@@ -112,7 +112,7 @@ TEST(ClockDisciplineLimitsTest, OffsetAtLimitSlewsAndOneUnitBeyondSetsInOneStep)
 // ---- Slewing: the applied value and the averaging buffer -----------------------------------
 
 TEST(ClockDisciplineSlewTest, AdjustmentEqualToIncrementIsNudgedTowardTheAverage) {
-    SimMachine machine;
+    EngineTestMachine machine;
     ClockDiscipline engine(machine.Ports(), 10, 100);
     TraceCapture trace;
 
@@ -137,13 +137,13 @@ TEST(ClockDisciplineSlewTest, AdjustmentEqualToIncrementIsNudgedTowardTheAverage
 }
 
 TEST(ClockDisciplineSlewTest, QuotientTruncatesTowardZero) {
-    SimMachine machine;
+    EngineTestMachine machine;
     ClockDiscipline engine(machine.Ports(), 10, 100);
     engine.Update(machine.CardTimeAhead(-1279), 0, 0);  // -1.998 ticks of 640 -> -1
     EXPECT_EQ(machine.clock.CurrentAdjustment(), kIncrement - 1);
     EXPECT_EQ(engine.AveragingEntry(0), kIncrement - 1);
 
-    SimMachine other;
+    EngineTestMachine other;
     ClockDiscipline second(other.Ports(), 10, 100);
     second.Update(other.CardTimeAhead(200000), 0, 0);  // 312.5 -> 312
     EXPECT_EQ(other.clock.CurrentAdjustment(), kIncrement + 312);
@@ -158,7 +158,7 @@ TEST(ClockDisciplineSlewTest, BufferReceivesTheAdjustmentOnlyForSmallOffsets) {
     const Case cases[] = {{99999, true}, {100000, false}, {-99999, true}, {-100000, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.offset);
-        SimMachine machine;
+        EngineTestMachine machine;
         ClockDiscipline engine(machine.Ports(), 10, 100);
         TraceCapture trace;
         engine.Update(machine.CardTimeAhead(c.offset), 0, 0);
@@ -177,7 +177,7 @@ TEST(ClockDisciplineSlewTest, BufferReceivesTheAdjustmentOnlyForSmallOffsets) {
 
 // The average covers exactly the 32 entries standing before the call, truncated.
 TEST(ClockDisciplineSlewTest, AverageSpansTheThirtyTwoPreviousEntries) {
-    SimMachine machine;
+    EngineTestMachine machine;
     ClockDiscipline engine(machine.Ports(), 10, 100);
     TraceCapture trace;
     engine.Update(machine.CardTimeAhead(-640), 0, 0);  // remembers increment - 1
@@ -204,7 +204,7 @@ TEST(ClockDisciplineSlewTest, AverageSpansTheThirtyTwoPreviousEntries) {
 }
 
 TEST(ClockDisciplineSlewTest, OneStepSetAndRejectedDatePushTheIncrement) {
-    SimMachine machine;
+    EngineTestMachine machine;
     ClockDiscipline engine(machine.Ports(), 10, 100);
     engine.Update(machine.CardTimeAhead(-640), 0, 0);
     ASSERT_EQ(engine.AveragingEntry(0), kIncrement - 1);
@@ -226,7 +226,7 @@ TEST(ClockDisciplineResultTest, SystemMinusCardInMillisecondsTruncatedTowardZero
     const Case cases[] = {{12345678, -1234}, {-12345678, 1234},     {-5, 0}, {5, 0}, {9999, 0},
                           {-10000, 1},       {30 * kSecond, -30000}};
     for (const Case& c : cases) {
-        SimMachine machine;
+        EngineTestMachine machine;
         ClockDiscipline engine(machine.Ports(), 10, 100);
         EXPECT_EQ(engine.Update(machine.CardTimeAhead(c.offset), 0, 0), c.result) << c.offset;
     }
@@ -245,7 +245,7 @@ TEST(ClockDisciplineResultTest, ImplausibleDatesLeaveTheClockAloneAndReturnZero)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dateLine);
-        SimMachine machine;
+        EngineTestMachine machine;
         ClockDiscipline engine(machine.Ports(), 10, 100);
         engine.Update(machine.CardTimeAhead(1000), 0, 0);  // a slew in progress
         ASSERT_TRUE(engine.IsAdjusting());
@@ -265,7 +265,7 @@ TEST(ClockDisciplineResultTest, ImplausibleDatesLeaveTheClockAloneAndReturnZero)
 
 TEST(ClockDisciplineResultTest, FirstAndLastPlausibleYearsAreSet) {
     for (const int64_t cardTime : {FileTimeOf(2002, 1, 1), FileTimeOf(2099, 12, 31)}) {
-        SimMachine machine;
+        EngineTestMachine machine;
         ClockDiscipline engine(machine.Ports(), 10, 100);
         engine.Update(cardTime, 0, 0);
         EXPECT_EQ(machine.clock.SetSystemTimeCount(), 1);
@@ -277,14 +277,14 @@ TEST(ClockDisciplineResultTest, FirstAndLastPlausibleYearsAreSet) {
 
 TEST(ClockDisciplineCorrectionTest, BiasShiftsTheSlewTargetButNotTheTimeThatIsSet) {
     {
-        SimMachine machine;
+        EngineTestMachine machine;
         ClockDiscipline engine(machine.Ports(), 10, 100);
         // Card equal to the system clock: D = -15,000 -> 1 ms reported, -23 per tick.
         EXPECT_EQ(engine.Update(machine.CardTimeAhead(0), 15, 0), 1);
         EXPECT_EQ(machine.clock.CurrentAdjustment(), kIncrement - 23);
     }
     {
-        SimMachine machine;
+        EngineTestMachine machine;
         ClockDiscipline engine(machine.Ports(), 10, 100);
         const int64_t cardTime = machine.CardTimeAhead(20 * kSecond);
         EXPECT_EQ(engine.Update(cardTime, 15, 0), -19998);  // (20 s - 1.5 ms) in ms
@@ -296,7 +296,7 @@ TEST(ClockDisciplineCorrectionTest, ExtremeBiasesAreFormedWithoutOverflow) {
     const int32_t biases[] = {std::numeric_limits<int32_t>::max(),
                               std::numeric_limits<int32_t>::min(), 2147484, -2147484};
     for (const int32_t bias : biases) {
-        SimMachine machine;
+        EngineTestMachine machine;
         ClockDiscipline engine(machine.Ports(), 10, 100);
         const int64_t cardTime = machine.CardTimeAhead(0);
         // D = -bias x 1000, far beyond both limits: reported, then the card time is set.
@@ -309,7 +309,7 @@ TEST(ClockDisciplineCorrectionTest, ExtremeBiasesAreFormedWithoutOverflow) {
 TEST(ClockDisciplineCorrectionTest, LatchAgeIsAddedWhenACounterValueIsGiven) {
     sim::SimClockConfig config;
     config.counterFrequency = 10000000;  // one count per 100 ns keeps the figures exact
-    SimMachine machine(config);
+    EngineTestMachine machine(config);
     ClockDiscipline engine(machine.Ports(), 10, 100);
     LARGE_INTEGER now{};
     machine.clock.QueryPerformanceCounter(&now);
@@ -327,7 +327,7 @@ TEST(ClockDisciplineCorrectionTest, LatchAgeIsAddedWhenACounterValueIsGiven) {
 }
 
 TEST(ClockDisciplineCorrectionTest, LatchAgeRoundsCountsToNearestUnitAndIsSetWithTheTime) {
-    SimMachine machine;  // 3,579,545 counts per second
+    EngineTestMachine machine;  // 3,579,545 counts per second
     ClockDiscipline engine(machine.Ports(), 10, 100);
     LARGE_INTEGER now{};
     machine.clock.QueryPerformanceCounter(&now);
@@ -340,7 +340,7 @@ TEST(ClockDisciplineCorrectionTest, LatchAgeRoundsCountsToNearestUnitAndIsSetWit
 // ---- Availability: take-over, other engines, failures, platforms -------------------------
 
 TEST(ClockDisciplineAvailabilityTest, TakesOverTheSystemsOwnAdjustmentOnce) {
-    SimMachine machine;
+    EngineTestMachine machine;
     ASSERT_TRUE(machine.clock.AdjustmentDisabled());
     TraceCapture trace;
     ClockDiscipline engine(machine.Ports(), 10, 100);
@@ -361,7 +361,7 @@ TEST(ClockDisciplineAvailabilityTest, TakesOverTheSystemsOwnAdjustmentOnce) {
 }
 
 TEST(ClockDisciplineAvailabilityTest, WithoutThePrivilegeTheTakeOverFailsAndOnlyStepsRemain) {
-    SimMachine machine;
+    EngineTestMachine machine;
     machine.process.SetPrivilegeHeld(SE_SYSTEMTIME_NAME, false);
     TraceCapture trace;
     ClockDiscipline engine(machine.Ports(), 10, 100);
@@ -380,7 +380,7 @@ TEST(ClockDisciplineAvailabilityTest, WithoutThePrivilegeTheTakeOverFailsAndOnly
 }
 
 TEST(ClockDisciplineAvailabilityTest, FailingQueryMakesItUnavailableUntilAQuerySucceeds) {
-    SimMachine machine;
+    EngineTestMachine machine;
     machine.clock.FailAdjustmentQueries(1);
     TraceCapture trace;
     ClockDiscipline engine(machine.Ports(), 10, 100);
@@ -398,7 +398,7 @@ TEST(ClockDisciplineAvailabilityTest, FailingQueryMakesItUnavailableUntilAQueryS
 }
 
 TEST(ClockDisciplineAvailabilityTest, FailingSecondQueryAfterTakeOverIsUnavailable) {
-    SimMachine machine;
+    EngineTestMachine machine;
     // Only the query that follows the take-over's write fails.
     struct FailSecond : platform::SystemClock {
         explicit FailSecond(sim::SimClock& c) : clock(c) {}
@@ -429,7 +429,7 @@ TEST(ClockDisciplineAvailabilityTest, FailingSecondQueryAfterTakeOverIsUnavailab
 // Whether another program steers the clock is judged by the first query only: a value that
 // turns up in the query after the take-over's write does not make the engine step back.
 TEST(ClockDisciplineAvailabilityTest, DifferenceIsJudgedByTheQueryBeforeTheTakeOver) {
-    SimMachine machine;
+    EngineTestMachine machine;
     struct OtherWriterAfterTakeOver : platform::SystemClock {
         explicit OtherWriterAfterTakeOver(sim::SimClock& c) : clock(c) {}
         void GetSystemTimeAsFileTime(FILETIME* now) override { clock.GetSystemTimeAsFileTime(now); }
@@ -467,7 +467,7 @@ TEST(ClockDisciplineAvailabilityTest, DifferenceIsJudgedByTheQueryBeforeTheTakeO
 }
 
 TEST(ClockDisciplineAvailabilityTest, SecondEngineStaysOutWhileTheFirstHoldsTheClock) {
-    SimMachine machine;
+    EngineTestMachine machine;
     ClockDiscipline first(machine.Ports(), 10, 100);
     first.Update(machine.CardTimeAhead(50000), 0, 0);  // slewing
     const DWORD held = machine.clock.CurrentAdjustment();
@@ -496,7 +496,7 @@ TEST(ClockDisciplineAvailabilityTest, SecondEngineStaysOutWhileTheFirstHoldsTheC
 }
 
 TEST(ClockDisciplineAvailabilityTest, OneStepSetKeepsTheClockMarkedAsTaken) {
-    SimMachine machine;
+    EngineTestMachine machine;
     ClockDiscipline first(machine.Ports(), 10, 100);
     first.Update(machine.CardTimeAhead(-30 * kSecond), 0, 0);
     EXPECT_EQ(machine.clock.SetSystemTimeCount(), 1);
@@ -508,7 +508,7 @@ TEST(ClockDisciplineAvailabilityTest, OneStepSetKeepsTheClockMarkedAsTaken) {
 }
 
 TEST(ClockDisciplineAvailabilityTest, DestructorPutsTheNominalRateBackOnlyIfItChangedIt) {
-    SimMachine machine;
+    EngineTestMachine machine;
     {
         ClockDiscipline engine(machine.Ports(), 10, 100);
         engine.Update(machine.CardTimeAhead(-40000), 0, 0);
@@ -525,7 +525,7 @@ TEST(ClockDisciplineAvailabilityTest, DestructorPutsTheNominalRateBackOnlyIfItCh
 }
 
 TEST(ClockDisciplineAvailabilityTest, OutsideTheNtFamilyEveryUpdateSetsInOneStep) {
-    SimMachine machine;
+    EngineTestMachine machine;
     machine.process.SetPlatformId(VER_PLATFORM_WIN32_WINDOWS);
     machine.clock.FailAdjustmentQueries(1);  // would make an NT engine unavailable
     ClockDiscipline engine(machine.Ports(), 10, 100);
@@ -547,7 +547,7 @@ TEST(ClockDisciplineAvailabilityTest, OutsideTheNtFamilyEveryUpdateSetsInOneStep
 }
 
 TEST(ClockDisciplineAvailabilityTest, PriorityAndPrivilegeAreRestoredAfterEachUpdate) {
-    SimMachine machine;
+    EngineTestMachine machine;
     ClockDiscipline engine(machine.Ports(), 10, 100);
     bool privilegeDuringSet = false;
     DWORD classDuringSet = 0;
@@ -569,7 +569,7 @@ TEST(ClockDisciplineAvailabilityTest, PriorityAndPrivilegeAreRestoredAfterEachUp
 // The privilege is taken before the priority is raised, and given back after it is lowered;
 // within the boost the thread is put back before the class.
 TEST(ClockDisciplineAvailabilityTest, UpdateNestsThePriorityBoostInsideThePrivilegeGuard) {
-    SimMachine machine;
+    EngineTestMachine machine;
     struct Recorder : platform::ProcessScheduling, platform::TokenPrivileges {
         explicit Recorder(sim::SimProcess& p) : process(p) {}
         HANDLE GetCurrentProcess() override { return process.GetCurrentProcess(); }
@@ -635,7 +635,7 @@ TEST(ClockDisciplineParametersTest, NegativePercentagesNeverSlew) {
                           {std::numeric_limits<int32_t>::min(), -2147483648000000LL, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.percent);
-        SimMachine machine;
+        EngineTestMachine machine;
         ClockDiscipline engine(machine.Ports(), 10, c.percent);
         EXPECT_EQ(engine.UpperLimit(), c.upper);
         EXPECT_EQ(engine.LowerLimit(), c.lower);
@@ -647,7 +647,7 @@ TEST(ClockDisciplineParametersTest, NegativePercentagesNeverSlew) {
 
 TEST(ClockDisciplineParametersTest, HugePercentagesAndRampsStayInRange) {
     {
-        SimMachine machine;
+        EngineTestMachine machine;
         ClockDiscipline engine(machine.Ports(), 10, std::numeric_limits<int32_t>::max());
         EXPECT_EQ(engine.UpperLimit(), 2147483647000000LL);
         // 10^8 x 2,147,483,647 / 2,147,483,747 = 99,999,995.34
@@ -658,7 +658,7 @@ TEST(ClockDisciplineParametersTest, HugePercentagesAndRampsStayInRange) {
         EXPECT_EQ(machine.clock.CurrentAdjustment(), static_cast<DWORD>(kIncrement + quotient));
     }
     {
-        SimMachine machine;
+        EngineTestMachine machine;
         ClockDiscipline engine(machine.Ports(), std::numeric_limits<int32_t>::max(),
                                std::numeric_limits<int32_t>::max());
         EXPECT_EQ(engine.RampSteps(), 2147483647LL * kSecond / kIncrement);
@@ -675,7 +675,7 @@ TEST(ClockDisciplineParametersTest, HugePercentagesAndRampsStayInRange) {
 
 TEST(ClockDisciplineParametersTest, RampOfZeroOrLessOnlyStepsAndExtremeInputsAreSafe) {
     for (const int32_t ramp : {0, -5, std::numeric_limits<int32_t>::min()}) {
-        SimMachine machine;
+        EngineTestMachine machine;
         ClockDiscipline engine(machine.Ports(), ramp, 100);
         EXPECT_LE(engine.RampSteps(), 0) << ramp;
         engine.Update(machine.CardTimeAhead(0), 0, 0);

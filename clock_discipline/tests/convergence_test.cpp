@@ -13,12 +13,12 @@
 #include <sstream>
 
 #include "clock_discipline/clock_discipline.h"
-#include "clock_discipline/tests/sim_machine.h"
+#include "clock_discipline/tests/engine_test_machine.h"
 
 namespace qxr::discipline {
 namespace {
 
-using testing::SimMachine;
+using testing::EngineTestMachine;
 
 constexpr int64_t kSecond = 10000000;
 constexpr int64_t kRamp = 10 * kSecond;
@@ -41,7 +41,7 @@ LoopResult RunLoop(DWORD increment, int64_t driftPpb, int64_t startOffset) {
     config.timeIncrement = increment;
     config.driftPpb = driftPpb;
     config.initialOffset = startOffset;
-    SimMachine machine(config);
+    EngineTestMachine machine(config);
     ClockDiscipline engine(machine.Ports(), 10, 100);
     const auto advanceTo = [&](int64_t when) {
         machine.clock.Advance(when - machine.clock.TrueTime());

@@ -1,5 +1,5 @@
-// The simulated NT machine the engine's tests run on: one clock, one process whose
-// SeSystemtimePrivilege gates setting the clock, and a capture of the engine's trace.
+// The simulated NT machine the engine's tests run on (the shared simulated PC, whose process
+// token's SeSystemtimePrivilege gates setting the clock), and a capture of the engine's trace.
 #pragma once
 
 #include <string>
@@ -8,23 +8,25 @@
 
 #include "clock_discipline/discipline_ports.h"
 #include "clock_discipline/discipline_trace.h"
-#include "platform/sim/sim_clock.h"
-#include "platform/sim/sim_process.h"
+#include "platform/sim/sim_machine.h"
 
 namespace qxr::discipline::testing {
 
-struct SimMachine {
-    explicit SimMachine(const sim::SimClockConfig& config = sim::SimClockConfig{}) : clock(config) {
-        clock.SetPrivilegeCheck(process.PrivilegeCheck(SE_SYSTEMTIME_NAME));
-    }
+struct EngineTestMachine : sim::SimMachine {
+    explicit EngineTestMachine(const sim::SimClockConfig& config = sim::SimClockConfig{})
+        : sim::SimMachine(WithClock(config)) {}
 
-    DisciplinePorts Ports() { return DisciplinePorts{clock, clock, process, process, process}; }
+    DisciplinePorts Ports() { return DisciplinePorts::Of(ports); }
     // A card time that gives exactly `offset` (card minus system) when read without a latch
     // counter: reads return the time of the last interrupt, which stays put until time moves.
     int64_t CardTimeAhead(int64_t offset) { return clock.SystemTime() + offset; }
 
-    sim::SimProcess process;  // before the clock, whose privilege check refers to it
-    sim::SimClock clock;
+  private:
+    static sim::SimMachineConfig WithClock(const sim::SimClockConfig& clockConfig) {
+        sim::SimMachineConfig config;
+        config.clock = clockConfig;
+        return config;
+    }
 };
 
 class TraceCapture {

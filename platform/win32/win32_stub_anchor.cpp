@@ -1,1 +1,0 @@
-// Keeps the adapter library non-empty while every adapter is header-only.
