@@ -289,10 +289,10 @@ uint32_t CardModel::ApplySetTime(const ClockSample& now, const uint8_t* in) {
         calendar::DaysFromCivil(year, month, 1) + (day - 1) + calendar::kDaysFrom1601To1970;
     const int64_t target = days * calendar::kTicksPerDay +
                            ((hour * 60 + minute) * 60 + second) * calendar::kTicksPerSecond;
-    // The card's second counter is loaded; its oscillator keeps its phase, so the ticks go
-    // on at the same instants and the card reads `target` plus the current fraction.
-    const int64_t phase = PhaseInSecond(CardTimeAt(now));
-    offset_ = target + phase - now.utc;
+    // Loading the second counter also restarts the divider chain, so the loaded second begins
+    // now: a client that sets the card at the start of a system second (as the monitor
+    // program does) gets the card in step with it, not off by a leftover fraction.
+    offset_ = target - now.utc;
     ++setTimeCount_;
     return kErrorSuccess;
 }

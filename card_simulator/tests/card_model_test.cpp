@@ -191,17 +191,20 @@ TEST_F(CardModelTest, StatusWordAndTickToggle) {
     EXPECT_EQ(StatusWord(kBase) & 0xF, 7);
 }
 
-TEST_F(CardModelTest, SetTimeLoadsSecondKeepingPhase) {
+TEST_F(CardModelTest, SetTimeStartsTheLoadedSecondNow) {
     const int64_t now = kBase + 4200000;  // true ...:15.420
     EXPECT_EQ(SetTime(now, 2030, 1, 2, 3, 4, 5), 0u);
     EXPECT_EQ(returned, 0u);
     ASSERT_EQ(Request(now, IOCTL_QXR_GET_TIME), 0u);
     EXPECT_EQ(Word(out), 2030u);
     EXPECT_EQ(Word(out + 10), 5u);
-    EXPECT_EQ(Word(out + 12), 420u);  // the oscillator's phase is kept
+    EXPECT_EQ(Word(out + 12), 0u);  // the second begins at the set
     ASSERT_EQ(Request(now + 6000000, IOCTL_QXR_GET_TIME), 0u);
+    EXPECT_EQ(Word(out + 10), 5u);
+    EXPECT_EQ(Word(out + 12), 600u);
+    ASSERT_EQ(Request(now + 10000000, IOCTL_QXR_GET_TIME), 0u);
     EXPECT_EQ(Word(out + 10), 6u);
-    EXPECT_EQ(Word(out + 12), 20u);
+    EXPECT_EQ(Word(out + 12), 0u);
     EXPECT_EQ(model.SetTimeCount(), 1u);
 }
 
