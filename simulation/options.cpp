@@ -66,6 +66,19 @@ const ParameterOption kParameterOptions[] = {
     {"--TimeSetBias", &ServiceParameters::timeSetBias},
 };
 
+bool TakesValue(const std::string& arg) {
+    for (const char* name : {"--duration", "--sample-every", "--plot", "--tick"}) {
+        if (arg == name) return true;
+    }
+    for (const NumberOption& o : kNumberOptions) {
+        if (arg == o.name) return true;
+    }
+    for (const ParameterOption& p : kParameterOptions) {
+        if (arg == p.name) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool ParseDuration(const std::string& text, double* seconds) {
@@ -153,12 +166,15 @@ bool ParseOptions(int argc, const char* const* argv, RunOptions* options, std::s
             options->printCorrections = true;
             continue;
         }
+        if (!TakesValue(arg)) {
+            *error = "unknown option " + arg + " (see --help)";
+            return false;
+        }
         if (i + 1 >= argc) {
-            *error = "option " + arg + " needs a value (or is unknown; see --help)";
+            *error = "option " + arg + " needs a value";
             return false;
         }
         const std::string value = argv[++i];
-        bool known = false;
         if (arg == "--duration" || arg == "--sample-every") {
             double seconds = 0;
             const bool zeroOk = arg == "--sample-every" && value == "0";
@@ -190,7 +206,6 @@ bool ParseOptions(int argc, const char* const* argv, RunOptions* options, std::s
                 return false;
             }
             o.apply(options, v);
-            known = true;
         }
         for (const ParameterOption& p : kParameterOptions) {
             if (arg != p.name) continue;
@@ -200,11 +215,6 @@ bool ParseOptions(int argc, const char* const* argv, RunOptions* options, std::s
                 return false;
             }
             (options->scenario.parameters.*p.field) = {true, v};
-            known = true;
-        }
-        if (!known) {
-            *error = "unknown option " + arg + " (see --help)";
-            return false;
         }
     }
     return true;

@@ -55,6 +55,15 @@ TEST(OptionsTest, BadInputIsRefusedWithAReason) {
     }
 }
 
+TEST(OptionsTest, UnknownOptionAndMissingValueAreToldApart) {
+    RunOptions options;
+    std::string error;
+    EXPECT_FALSE(Parse({"--bogus"}, &options, &error));
+    EXPECT_EQ(error, "unknown option --bogus (see --help)");
+    EXPECT_FALSE(Parse({"--drift"}, &options, &error));
+    EXPECT_EQ(error, "option --drift needs a value");
+}
+
 TEST(OptionsTest, DurationUnits) {
     double s = 0;
     EXPECT_TRUE(ParseDuration("90", &s));
