@@ -142,6 +142,47 @@ std::string FormatVirtualTime(double seconds) {
                   static_cast<int>(s / 60 % 60), static_cast<int>(s % 60), static_cast<int>(ms));
 }
 
+namespace {
+
+void PrintHeader(const Scenario& s, const sync::SyncParameters& p, std::ostream& out) {
+    out << "qxrsim: scenario " << s.name << ": " << s.description << "\n";
+    out << Printf(
+        "  drift %+.3f ppm, tick %u (%.4f ms), initial offset %+.3f s, duration %s, "
+        "uptime at start %s\n",
+        s.driftPpm, s.tickLength, s.tickLength / 1e4, s.initialOffsetS,
+        FormatVirtualTime(s.durationS).c_str(), FormatVirtualTime(s.uptimeS).c_str());
+    out << Printf(
+        "  service parameters: LogThreshold %d, MsgThreshold %d, LogSecsNoGPS %d, "
+        "MsgSecsNoGPS %d, MaxAdjustPct %d, RampDuration %d, TimeSetBias %d\n",
+        p.logThreshold, p.msgThreshold, p.logSecsNoGps, p.msgSecsNoGps, p.maxAdjustPct,
+        p.rampDuration, p.timeSetBias);
+}
+
+void PrintSummary(const Scenario& s, const SimulationResult& result, bool boundGiven,
+                  std::ostream& out) {
+    out << "summary:\n";
+    out << Printf(
+        "  lock bound: |offset| <= %.3f ms (%s, as a reader of the system clock sees it)\n",
+        result.lockBoundMs, boundGiven ? "as given" : "two clock ticks");
+    if (result.lock.locked) {
+        out << Printf("  time to lock: %s (%.1f s)\n",
+                      FormatVirtualTime(result.lock.lockTimeS).c_str(), result.lock.lockTimeS);
+        out << Printf("  after lock: max |offset| %.3f ms, RMS %.3f ms\n", result.lock.maxAbsMs,
+                      result.lock.rmsMs);
+        out << Printf("  learned rate correction %+.3f ppm against a true drift of %+.3f ppm\n",
+                      result.lock.learnedPpm, s.driftPpm);
+    } else {
+        out << "  time to lock: not locked at the end of the run\n";
+    }
+    out << Printf("  corrections %d: %d steps, %d slews\n", result.corrections, result.steps,
+                  result.slews);
+    out << Printf("  virtual %.0f s in %.3f s real: %.0f times real time\n", result.virtualSeconds,
+                  result.realSeconds,
+                  result.realSeconds > 0 ? result.virtualSeconds / result.realSeconds : 0.0);
+}
+
+}  // namespace
+
 SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
     const Scenario& s = options.scenario;
     SimulationResult result;
@@ -283,41 +324,10 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
     std::stable_sort(result.events.begin(), result.events.end(),
                      [](const PlotEvent& a, const PlotEvent& b) { return a.timeS < b.timeS; });
 
-    out << "qxrsim: scenario " << s.name << ": " << s.description << "\n";
-    out << Printf(
-        "  drift %+.3f ppm, tick %u (%.4f ms), initial offset %+.3f s, duration %s, "
-        "uptime at start %s\n",
-        s.driftPpm, s.tickLength, s.tickLength / 1e4, s.initialOffsetS,
-        FormatVirtualTime(s.durationS).c_str(), FormatVirtualTime(s.uptimeS).c_str());
-    const sync::SyncParameters& p = service.Parameters();
-    out << Printf(
-        "  service parameters: LogThreshold %d, MsgThreshold %d, LogSecsNoGPS %d, "
-        "MsgSecsNoGPS %d, MaxAdjustPct %d, RampDuration %d, TimeSetBias %d\n",
-        p.logThreshold, p.msgThreshold, p.logSecsNoGps, p.msgSecsNoGps, p.maxAdjustPct,
-        p.rampDuration, p.timeSetBias);
+    PrintHeader(s, service.Parameters(), out);
     for (const Line& line : lines)
         out << FormatVirtualTime(line.timeS) << "  " << line.text << "\n";
-
-    out << "summary:\n";
-    out << Printf(
-        "  lock bound: |offset| <= %.3f ms (two clock ticks, as a reader of the system "
-        "clock sees it)\n",
-        result.lockBoundMs);
-    if (result.lock.locked) {
-        out << Printf("  time to lock: %s (%.1f s)\n",
-                      FormatVirtualTime(result.lock.lockTimeS).c_str(), result.lock.lockTimeS);
-        out << Printf("  after lock: max |offset| %.3f ms, RMS %.3f ms\n", result.lock.maxAbsMs,
-                      result.lock.rmsMs);
-        out << Printf("  learned rate correction %+.3f ppm against a true drift of %+.3f ppm\n",
-                      result.lock.learnedPpm, s.driftPpm);
-    } else {
-        out << "  time to lock: not locked at the end of the run\n";
-    }
-    out << Printf("  corrections %d: %d steps, %d slews\n", result.corrections, result.steps,
-                  result.slews);
-    out << Printf("  virtual %.0f s in %.3f s real: %.0f times real time\n", result.virtualSeconds,
-                  result.realSeconds,
-                  result.realSeconds > 0 ? result.virtualSeconds / result.realSeconds : 0.0);
+    PrintSummary(s, result, options.lockBoundMs > 0, out);
 
     if (!options.plotPath.empty()) {
         PlotInput plot;
