@@ -1,12 +1,35 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, only those that are missing.
 #   install-deps.sh native   - native build and the simulation
-#   install-deps.sh all      - everything: native, mingw-w64 cross builds, Wine and Xvfb
+#   install-deps.sh all      - everything: native, mingw-w64 cross builds, Wine and Xvfb, and
+#                              qemu-user so that 32-bit Wine (the i686 build) runs here
+#   install-deps.sh --list   - prints the packages "all" installs, one per line (for the check
+#                              that every program the scripts call comes from one of them)
 set -euo pipefail
 what=${1:-all}
 
-native=(cmake ninja-build g++ make googletest libgtest-dev libgmock-dev pkg-config python3 libplplot-dev)
+# Every program the scripts and the Wine harness call must come from one of these packages;
+# scripts/check-deps.sh verifies that with dpkg -S before the tests run.
+#   coreutils, util-linux (flock), findutils, grep, sed, gawk, bash: the shell tools
+#   python3: the resource and version checks; binutils: objdump of the native tools
+native=(cmake ninja-build g++ make googletest libgtest-dev libgmock-dev pkg-config python3
+    libplplot-dev binutils coreutils util-linux findutils grep sed bash)
+# wine64 puts wine64 and wineserver under /usr/lib/wine only; the harness calls them there.
+# The /usr/bin wrappers (package "wine") are deliberately not installed: with wine32 present
+# /usr/bin/wine starts the 32-bit loader even for x86_64 programs.
 windows=(mingw-w64 binutils-mingw-w64 wine64 xvfb xdotool x11-apps imagemagick)
+# qemu-user from bookworm-backports runs the 32-bit Wine loader on kernels that cannot execute
+# 32-bit programs; bookworm's own qemu 7.2 is far too slow for it (about a minute a process).
+backports=(qemu-user qemu-user-binfmt)
+
+if [ "$what" = --list ]; then
+    printf '%s\n' "${native[@]}" "${windows[@]}" "${backports[@]}" wine32
+    exit 0
+fi
+
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
 
 need=()
 for p in "${native[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || need+=("$p"); done
@@ -14,21 +37,78 @@ if [ "$what" = all ]; then
     for p in "${windows[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || need+=("$p"); done
 fi
 
-sudo_cmd=()
-[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-
 if [ "$what" = all ] && ! dpkg -s wine32:i386 >/dev/null 2>&1; then
     # 32-bit Wine runs the i686 build; it needs the i386 architecture.
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         "${sudo_cmd[@]}" dpkg --add-architecture i386
-        apt_updated=
     fi
     need+=(wine32:i386)
 fi
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"
-    export DEBIAN_FRONTEND=noninteractive
     "${sudo_cmd[@]}" apt-get update -qq
     "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi
+
+[ "$what" = all ] || exit 0
+
+# --- 32-bit programs through qemu-user (binfmt_misc). Each step says in one line why it
+# cannot be done; the i686 Wine tests then skip with their own reason.
+backports_source=/etc/apt/sources.list.d/qxr-bookworm-backports.sources
+add_backports() {
+    [ -f "$backports_source" ] && return 0
+    local uris
+    # The mirror of the machine's first Debian stanza; no host name is written into the repo.
+    uris=$(sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+    if [ -z "$uris" ]; then
+        uris=$(awk '$1 == "deb" && $3 == "bookworm" { print $2; exit }' /etc/apt/sources.list 2>/dev/null)
+    fi
+    if [ -z "$uris" ]; then
+        echo "qemu-user: no Debian mirror found in the apt sources; i686 Wine tests will skip"
+        return 1
+    fi
+    printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        "$uris" | "${sudo_cmd[@]}" tee "$backports_source" >/dev/null
+    "${sudo_cmd[@]}" apt-get update -qq || {
+        echo "qemu-user: bookworm-backports is unreachable; i686 Wine tests will skip"
+        "${sudo_cmd[@]}" rm -f "$backports_source"
+        return 1
+    }
+}
+
+install_qemu() {
+    local p missing=()
+    for p in "${backports[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    add_backports || return 1
+    echo "Installing from bookworm-backports: ${missing[*]}"
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends -t bookworm-backports "${missing[@]}" || {
+        echo "qemu-user: installation from bookworm-backports failed; i686 Wine tests will skip"
+        return 1
+    }
+}
+
+register_i386() {
+    local misc=/proc/sys/fs/binfmt_misc conf=/usr/share/qemu/binfmt.d/qemu-i386.conf
+    if [ ! -e "$misc/register" ]; then
+        "${sudo_cmd[@]}" mount -t binfmt_misc binfmt_misc "$misc" 2>/dev/null || {
+            echo "qemu-user: binfmt_misc cannot be mounted here; i686 Wine tests will skip"
+            return 1
+        }
+    fi
+    [ -e "$misc/qemu-i386" ] && return 0
+    if [ ! -f "$conf" ]; then
+        echo "qemu-user: $conf is missing; i686 Wine tests will skip"
+        return 1
+    fi
+    "${sudo_cmd[@]}" sh -c "cat '$conf' >'$misc/register'" 2>/dev/null || {
+        echo "qemu-user: the i386 binfmt handler cannot be registered; i686 Wine tests will skip"
+        return 1
+    }
+}
+
+if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    exit 0 # this kernel already runs 32-bit programs
+fi
+install_qemu && register_i386 || true

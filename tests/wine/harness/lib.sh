@@ -41,7 +41,10 @@ qxr_wine_loader() {
     esac
 }
 
-qxr_wineserver() { "${QXR_WINESERVER:-wineserver}" "$@"; }
+# wineserver from the same place as the loaders: Debian's wine64 installs it under /usr/lib/wine
+# only (the /usr/bin wrappers come from another package, which we do not install).
+qxr_wineserver_path() { echo "${QXR_WINESERVER:-/usr/lib/wine/wineserver}"; }
+qxr_wineserver() { "$(qxr_wineserver_path)" "$@"; }
 
 qxr_log() { echo "[wine-test] $*"; }
 
@@ -371,7 +374,7 @@ qxr_wine_cleanup() {
     if [ -n "$QXR_WINE_SERVER_STARTED" ]; then
         qxr_wine_driver_remove
         qxr_wineserver -k >/dev/null 2>&1
-        timeout 20 "${QXR_WINESERVER:-wineserver}" -w >/dev/null 2>&1
+        timeout 20 "$(qxr_wineserver_path)" -w >/dev/null 2>&1
         QXR_WINE_SERVER_STARTED=
     fi
     if [ -n "$QXR_WINE_XVFB_PID" ]; then
