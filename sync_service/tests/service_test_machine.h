@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "card_access/card_client.h"
+#include "card_simulator/sim_machine.h"
 #include "platform/ports/platform.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_event_log.h"
 #include "platform/sim/sim_journal.h"
-#include "platform/sim/sim_machine.h"
 #include "platform/sim/sim_process.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_service_manager.h"

@@ -9,8 +9,8 @@
 
 #include <string>
 
+#include "card_simulator/sim_card_device.h"
 #include "platform/ports/platform.h"
-#include "platform/sim/sim_card_device.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_event_log.h"
 #include "platform/sim/sim_process.h"
