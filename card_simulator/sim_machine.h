@@ -1,6 +1,7 @@
 // A whole simulated PC in a few lines: every port of the system backed by its in-memory
 // stand-in, wired together (the clock's privilege check to the process token, the card device
-// to the clock, virtual time stamps on events, pop-ups and deferred threads).
+// to the clock, virtual time stamps on events, pop-ups and deferred threads). It fits the
+// simulated card into the platform's stand-ins (platform/sim/), so it lives up here.
 //
 //     qxr::sim::SimMachine pc;                      // defaults: NT 4.0, 156,250 tick, GPS card
 //     qxr::card_access::CardLibrary library(pc.device);
