@@ -20,11 +20,10 @@ struct SyncParameters {
 };
 
 // A ramp of 0 or less gives way to the default: the engine could only step with it, and at 0
-// the correction interval (negative, taken unsigned) would never elapse. So does a ramp
-// above 4,294,967 s, whose interval in
-// milliseconds no longer fits the 32-bit tick arithmetic. Every other ramp, and every
-// percentage, is the engine's to handle: it keeps the ramp in 64 bits, forms the limits'
-// products exactly and sets in one step what no 32-bit rate can slew.
+// the correction interval (negative, taken unsigned) would never elapse. So does a ramp above
+// 4,294,967 s, whose interval in milliseconds no longer fits the 32-bit tick arithmetic.
+// Every other ramp, and every percentage, is the engine's to handle: it keeps the ramp in 64
+// bits, forms the limits' products exactly and sets in one step what no 32-bit rate can slew.
 inline constexpr int32_t kMinRampDuration = 1;
 inline constexpr int32_t kMaxRampDuration = 4294967;
 
