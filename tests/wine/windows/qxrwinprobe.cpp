@@ -82,8 +82,11 @@ void DumpCombo(HWND combo) {
     const LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
     std::string items;
     for (LRESULT i = 0; i < count; ++i) {
-        char item[256] = {};
-        SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item));
+        // Wide: across processes the text arrives as the list stored it.
+        wchar_t wide[256] = {};
+        SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
+        char item[512] = {};
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, item, sizeof item, nullptr, nullptr);
         if (i > 0) items += '|';
         items += item;
     }
