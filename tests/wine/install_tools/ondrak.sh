@@ -74,7 +74,15 @@ qxr_expect_eq "$(reg_value Type)" 0x1 "kernel driver"
 qxr_expect_eq "$(reg_value ErrorControl)" 0x1 "normal error control"
 qxr_expect_eq "$(reg_value DisplayName)" 'QXR Card Simulator' "display name"
 qxr_expect_eq "$(qxr_wine_service state QxrDrv)" "state=1" "not started by the installer"
-qxr_expect_eq "$(qxr_wine_service start QxrDrv)" "result=ok" "the registered driver starts"
+qxr_expect_eq "$(reg_value WOW64)" "$([ "$QXR_WINE_ARCH" = i686 ] && echo 0x1)" \
+    "Wine notes a service created by a 32-bit program as such"
+if [ "$QXR_WINE_ARCH" = x86_64 ]; then
+    qxr_expect_eq "$(qxr_wine_service start QxrDrv)" "result=ok" "the registered driver starts"
+else
+    # Wine loads a driver that a 32-bit program registered into its 32-bit device host, where
+    # the 64-bit simulator driver cannot run; the entry itself is checked above.
+    qxr_log "not checked for i686: starting the 64-bit simulator driver from this entry"
+fi
 
 # --- A second install: the driver is there already.
 boxed again Error 'Driver installation cannot continue because another copy of this driver is already installed\.' \
