@@ -162,20 +162,6 @@ TEST(DeviceSettingsDialogTest, OkFollowsTheRangesNotTheListEntries) {
     }
 }
 
-TEST(DeviceSettingsDialogTest, AbsentValuesNeedAChoiceAndPciThenWritesZeros) {
-    Bench b;
-    b.pc.registry.CreateKey(kParametersKey);
-    b.Open();
-    EXPECT_EQ(b.window.selection[IDC_BUS_LIST], -1);
-    EXPECT_FALSE(b.window.enabled[IDOK]);
-    EXPECT_FALSE(b.window.enabled[IDC_IRQ_LIST]);
-    b.ChooseBus(0);
-    EXPECT_TRUE(b.window.enabled[IDOK]);
-    b.dialog.ApplySettings();
-    EXPECT_EQ(b.Stored(), (std::vector<DWORD>{2, 0, 0}));
-    EXPECT_EQ(b.window.endResult, IDOK);
-}
-
 TEST(DeviceSettingsDialogTest, ChoosingTheEntryAlreadyShownCountsAsAChange) {
     Bench b;
     b.Store(1, 0x325, 10);

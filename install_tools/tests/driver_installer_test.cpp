@@ -121,43 +121,30 @@ TEST_F(DriverInstallerTest, InstallFailuresTellExistingFromOthers) {
         {sim::SimServiceManager::kOpenSCManager, ERROR_SERVICE_EXISTS, kAlreadyInstalledText},
     };
     for (const auto& c : cases) {
-        sim::SimMachine fresh;
-        fresh.services.FailCall(c.call, c.error);
-        Console out;
-        DriverInstaller installer(fresh.ports, out);
-        char* argv[] = {const_cast<char*>("Ondrak"), const_cast<char*>("X"), const_cast<char*>("x"),
-                        const_cast<char*>("X"), nullptr};
-        EXPECT_EQ(installer.Run(4, argv), 0);
-        const std::vector<sim::SimMessageBox> boxes = fresh.messageBoxes.Boxes();
-        ASSERT_EQ(boxes.size(), 1u) << c.error;
-        EXPECT_EQ(boxes[0].text, c.text) << c.error;
-        EXPECT_EQ(boxes[0].caption, "Error");
-        EXPECT_EQ(fresh.services.OpenHandleCount(), 0);
+        pc.services.ClearFailures();
+        pc.services.FailCall(c.call, c.error);
+        EXPECT_EQ(Run({"Other", "x", "X"}), 0);
+        EXPECT_EQ(pc.messageBoxes.Boxes().back().text, c.text) << c.error;
     }
+    EXPECT_FALSE(pc.services.HasService("Other"));
+    EXPECT_EQ(pc.services.OpenHandleCount(), 0);
 }
 
 TEST_F(DriverInstallerTest, OverLongNamesAreRefusedAndNothingIsCreated) {
     const std::string root226(226, 'r');
-    const std::string name199(199, 'n');
-    EXPECT_EQ(Run({"A", root226, name199}), 0);
+    EXPECT_EQ(Run({"A", root226, std::string(199, 'n')}), 0);
     EXPECT_EQ(Box(), "");
     sim::SimService fits;
     ASSERT_TRUE(pc.services.GetService("A", &fits));
-    EXPECT_EQ(fits.displayName, name199);
+    EXPECT_EQ(fits.displayName.size(), 199u);
     EXPECT_EQ(fits.binaryPathName.size(), 259u);
 
     EXPECT_EQ(Run({"B", "qxrkmdrv", std::string(100, 'a'), std::string(99, 'b')}), 0);
     EXPECT_EQ(Box(), std::string("Error: ") + kDisplayNameTooLongText);
+    EXPECT_EQ(Run({"C", root226 + "r", "QXR"}), 0);
+    EXPECT_EQ(pc.messageBoxes.Boxes().back().text, kFileRootTooLongText);
     EXPECT_FALSE(pc.services.HasService("B"));
-
-    sim::SimMachine other;
-    Console out;
-    std::string args[] = {"Ondrak", "C", root226 + "r", "QXR"};
-    char* argv[] = {&args[0][0], &args[1][0], &args[2][0], &args[3][0], nullptr};
-    DriverInstaller(other.ports, out).Run(4, argv);
-    ASSERT_EQ(other.messageBoxes.Boxes().size(), 1u);
-    EXPECT_EQ(other.messageBoxes.Boxes()[0].text, kFileRootTooLongText);
-    EXPECT_FALSE(other.services.HasService("C"));
+    EXPECT_FALSE(pc.services.HasService("C"));
 }
 
 TEST_F(DriverInstallerTest, RemoveStopsAndDeletesARunningDriver) {
@@ -191,15 +178,12 @@ TEST_F(DriverInstallerTest, DriverThatNeverStopsIsStillDeletedAfterFifteenSecond
 TEST_F(DriverInstallerTest, RemoveOfWhatCannotBeOpened) {
     EXPECT_EQ(Run({"NoSuchDriver"}), 0);
     EXPECT_EQ(Box(), "Error: Unable to remove driver");
-
-    sim::SimMachine other;
-    other.services.FailCall(sim::SimServiceManager::kOpenSCManager, ERROR_ACCESS_DENIED);
-    Console out;
-    char* argv[] = {const_cast<char*>("Ondrak"), const_cast<char*>("QxrDrv"), nullptr};
-    EXPECT_EQ(DriverInstaller(other.ports, out).Run(2, argv), 0);
-    ASSERT_EQ(other.messageBoxes.Boxes().size(), 1u);
-    EXPECT_EQ(other.messageBoxes.Boxes()[0].text, "Unable to remove driver");
-    EXPECT_EQ(other.services.OpenHandleCount(), 0);
+    AddDriver(SERVICE_RUNNING);
+    pc.services.FailCall(sim::SimServiceManager::kOpenSCManager, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run({"QxrDrv"}), 0);
+    EXPECT_EQ(pc.messageBoxes.Boxes().back().text, "Unable to remove driver");
+    EXPECT_TRUE(pc.services.HasService("QxrDrv"));
+    EXPECT_EQ(pc.services.OpenHandleCount(), 0);
 }
 
 }  // namespace
