@@ -6,14 +6,11 @@ function(qxr_add_native_test name)
     gtest_discover_tests(${name} PROPERTIES LABELS native DISCOVERY_TIMEOUT 60)
 endfunction()
 
-# qxr_add_version_resource_test(NAME TARGET EXPECTATIONS...) - Windows trees: a test labelled
-# "native" that reads TARGET's built version resource (no Windows needed) and fails unless it
-# matches, e.g. --file-version 1.3.0.0 "FileDescription=Quoxar DLL"
-# (cmake/check_version_resource.py).
-function(qxr_add_version_resource_test name target)
-    find_program(QXR_PYTHON3 python3 REQUIRED)
-    add_test(NAME ${name}
-        COMMAND ${QXR_PYTHON3} ${CMAKE_SOURCE_DIR}/cmake/check_version_resource.py
-                $<TARGET_FILE:${target}> ${ARGN})
-    set_tests_properties(${name} PROPERTIES LABELS native)
+# qxr_add_resource_check(TARGET EXPECT_FILE) - a test (labelled "native": it needs no Windows)
+# that reads the resources back out of the built program and compares them with EXPECT_FILE.
+function(qxr_add_resource_check target expect)
+    add_test(NAME ${target}_resources
+        COMMAND ${CMAKE_COMMAND} -DWINDRES=${CMAKE_RC_COMPILER} -DEXE=$<TARGET_FILE:${target}>
+                -DEXPECT=${expect} -P ${CMAKE_SOURCE_DIR}/cmake/check_resources.cmake)
+    set_tests_properties(${target}_resources PROPERTIES LABELS native)
 endfunction()
