@@ -1,4 +1,4 @@
-# cmake -DNM=... -DIMPORT_LIBRARY=libqxrtime.a -DOBJECTS="a.obj|b.obj" -P check_stdcall_names.cmake
+# cmake -DOBJDUMP=... -DIMPORT_LIBRARY=libqxrtime.a -DOBJECTS="a.obj|b.obj" -P check_stdcall_names.cmake
 # 32-bit only. Fails unless the nine exports are compiled as __stdcall (the DLL's own object
 # defines _Name@bytes) and the import library maps exactly those decorated names, which are
 # what every other client program of the DLL is built against.
@@ -7,10 +7,10 @@ set(expected
     QxrGetHwStatus@4 QxrGetPosition@4 QxrGetSignalQuality@4 QxrGetTime@4 QxrSetTime@4)
 
 function(symbols_of file pattern out)
-    execute_process(COMMAND ${NM} ${file} OUTPUT_VARIABLE dump ERROR_VARIABLE ignored
+    execute_process(COMMAND ${OBJDUMP} -t ${file} OUTPUT_VARIABLE dump ERROR_VARIABLE ignored
                     RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "${NM} ${file} failed (${rc})")
+        message(FATAL_ERROR "${OBJDUMP} -t ${file} failed (${rc})")
     endif()
     string(REGEX MATCHALL "${pattern}" found "${dump}")
     set(${out} ${found} PARENT_SCOPE)
@@ -30,14 +30,16 @@ function(check what actual prefix)
     message(STATUS "${what}: ${names}")
 endfunction()
 
-symbols_of(${IMPORT_LIBRARY} " I __imp__Qxr[A-Za-z]+@[0-9]+" imported)
+# Defined external symbols in objdump's table: "(sec  N)... (scl   2) (nx 0) 0x... name".
+set(defined_row "\\(sec +[1-9][0-9]*\\)[^\n]*\\(scl +2\\) \\(nx 0\\) 0x[0-9a-f]+ ")
+symbols_of(${IMPORT_LIBRARY} "${defined_row}__imp__Qxr[A-Za-z]+(@[0-9]+)?" imported)
 check("import library ${IMPORT_LIBRARY}" "${imported}" "__imp__")
 
 string(REPLACE "|" ";" objects "${OBJECTS}")
 set(defined)
 foreach(object IN LISTS objects)
     if(object MATCHES "qxrtime_dll")
-        symbols_of(${object} " T _Qxr[A-Za-z]+(@[0-9]+)?" found)
+        symbols_of(${object} "${defined_row}_Qxr[A-Za-z]+(@[0-9]+)?" found)
         list(APPEND defined ${found})
     endif()
 endforeach()
