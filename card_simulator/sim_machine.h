@@ -14,6 +14,7 @@
 #include "platform/ports/platform.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_event_log.h"
+#include "platform/sim/sim_file_system.h"
 #include "platform/sim/sim_process.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_service_manager.h"
@@ -39,8 +40,8 @@ class SimMachine {
           threads(config.threadMode),
           messageBoxes(&threads),
           module(config.programPath, true, config.programVersion),
-          ports{device,   clock,    clock,    clock, process, process,      process,
-                registry, services, eventLog, debug, threads, messageBoxes, module} {
+          ports{device,   clock,    clock, clock,   process,      process, process, registry,
+                services, eventLog, debug, threads, messageBoxes, module,  files} {
         clock.SetPrivilegeCheck(process.PrivilegeCheck(SE_SYSTEMTIME_NAME));
         auto now = [this] { return clock.TrueTime(); };
         eventLog.SetTimeSource(now);
@@ -61,6 +62,7 @@ class SimMachine {
     SimThreads threads;
     SimMessageBoxes messageBoxes;
     SimModuleInfo module;
+    SimFileSystem files;
     platform::Platform ports;
 };
 

@@ -18,6 +18,8 @@ const EventMessage kEventMessages[kEventMessageCount] = {
     {kMsgBadRequest, "EVMSG_BADREQUEST", "The service received an unsupported request.\r\n"},
     {kMsgDebug, "EVMSG_DEBUG", "Debug: %1\r\n"},
     {kMsgDllError, "EVMSG_DLLERROR", "Dll error: %1\r\n"},
+    {kMsgTrackingLogFailed, "EVMSG_TRACKINGLOGFAILED",
+     "The tracking log %1 could not be written.  Error %2.\r\n"},
 };
 
 const char* EventMessageText(DWORD id) {

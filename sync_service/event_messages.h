@@ -1,4 +1,4 @@
-// The service's event message table: ids 100 to 112 and their texts. The message
+// The service's event message table: ids 100 to 113 and their texts. The message
 // compiler source (qxrsync_messages.mc) carries the same texts; a test holds the two together.
 #pragma once
 
@@ -24,6 +24,7 @@ enum EventId : DWORD {
     kMsgBadRequest = 110,
     kMsgDebug = 111,
     kMsgDllError = 112,
+    kMsgTrackingLogFailed = 113,  // the opt-in tracking log could not be written
 };
 
 struct EventMessage {
@@ -33,7 +34,7 @@ struct EventMessage {
 };
 
 inline constexpr DWORD kFirstEventId = 100;
-inline constexpr DWORD kLastEventId = 112;
+inline constexpr DWORD kLastEventId = 113;
 inline constexpr std::size_t kEventMessageCount = kLastEventId - kFirstEventId + 1;
 
 extern const EventMessage kEventMessages[kEventMessageCount];

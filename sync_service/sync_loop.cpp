@@ -6,7 +6,9 @@
 
 #include "clock_discipline/clock_discipline.h"
 #include "clock_discipline/priority_boost.h"
+#include "clock_discipline/round_div.h"
 #include "platform/system_time.h"
+#include "sync_service/correction_watch.h"
 #include "sync_service/event_messages.h"
 #include "sync_service/sync_service.h"
 
@@ -52,13 +54,20 @@ void SyncService::Run() {
     state.popupDelay = SecondsToMs(parameters_.msgSecsNoGps);
 
     platform::Platform& ports = Ports();
-    discipline::ClockDiscipline engine(discipline::DisciplinePorts::Of(ports),
-                                       parameters_.rampDuration, parameters_.maxAdjustPct);
+    TrackingLog trackingLog(ports.files, tracking_);
+    if (tracking_.Enabled()) state.trackingLog = &trackingLog;
+    // The engine sees the clock through the watch, which tells a step from a slew.
+    CorrectionWatch watch(ports.clock);
+    discipline::DisciplinePorts enginePorts = discipline::DisciplinePorts::Of(ports);
+    discipline::ClockDiscipline engine(
+        discipline::DisciplinePorts{watch, enginePorts.counter, enginePorts.scheduling,
+                                    enginePorts.privileges, enginePorts.version},
+        parameters_.rampDuration, parameters_.maxAdjustPct);
     // Released before the engine goes, which puts the clock back to its nominal rate.
     discipline::PriorityBoost boost(ports.scheduling, REALTIME_PRIORITY_CLASS,
                                     THREAD_PRIORITY_TIME_CRITICAL);
     while (IsRunning()) {
-        if (!Pass(state, engine, ports.ticks.GetTickCount())) {
+        if (!Pass(state, engine, watch, ports.ticks.GetTickCount())) {
             LowerRunningFlag();
             break;
         }
@@ -66,7 +75,8 @@ void SyncService::Run() {
     }
 }
 
-bool SyncService::Pass(LoopState& state, discipline::ClockDiscipline& engine, DWORD now) {
+bool SyncService::Pass(LoopState& state, discipline::ClockDiscipline& engine,
+                       CorrectionWatch& watch, DWORD now) {
     CardStatus status{};
     const uint32_t error = card_.GetHwStatus(&status);
     if (error != 0) {
@@ -89,7 +99,7 @@ bool SyncService::Pass(LoopState& state, discipline::ClockDiscipline& engine, DW
     }
 
     if (now - state.lastCorrectionTick >= state.correctionInterval) {
-        Correct(engine);
+        Correct(state, engine, watch, status);
         state.lastCorrectionTick = now;
     }
 
@@ -107,19 +117,71 @@ bool SyncService::Pass(LoopState& state, discipline::ClockDiscipline& engine, DW
     return true;
 }
 
-void SyncService::Correct(discipline::ClockDiscipline& engine) {
+void SyncService::Correct(LoopState& state, discipline::ClockDiscipline& engine,
+                          CorrectionWatch& watch, const CardStatus& status) {
     CardTime time{};
     int64_t cardTime = 0;
     if (card_.GetTime(&time) != 0 || !CardTimeToFileTime(time, &cardTime)) return;
     const int64_t latch = static_cast<int64_t>(
         (static_cast<uint64_t>(time.latchCounterHigh) << 32) | time.latchCounterLow);
+    TrackingRecord record;
+    if (state.trackingLog != nullptr) {
+        // The system clock and the card at one instant, as the engine is about to compare them.
+        FILETIME now{};
+        LARGE_INTEGER counter{}, frequency{};
+        Ports().clock.GetSystemTimeAsFileTime(&now);
+        Ports().counter.QueryPerformanceCounter(&counter);
+        record.systemTime = FileTimeToInt64(now);
+        record.cardTime = cardTime;
+        if (latch != 0 && Ports().counter.QueryPerformanceFrequency(&frequency) &&
+            frequency.QuadPart > 0) {
+            record.cardTime +=
+                discipline::MulDivRound(discipline::SaturatingSubtract(counter.QuadPart, latch),
+                                        10000000, frequency.QuadPart);
+        }
+        record.reference = state.currentReference;
+        record.gpsFitted = status.gpsPresent != 0;
+    }
+    watch.Reset();
     const int32_t offset = engine.Update(cardTime, parameters_.timeSetBias, latch);
+    if (state.trackingLog != nullptr) {
+        record.offsetMs = offset;
+        Track(state, engine, watch, record);
+    }
     const int64_t magnitude = offset < 0 ? -int64_t{offset} : int64_t{offset};
     if (parameters_.logThreshold != 0 && magnitude >= parameters_.logThreshold) {
         char text[24];
         std::snprintf(text, sizeof text, "%s%d.%03d", offset < 0 ? "-" : "",
                       static_cast<int>(magnitude / 1000), static_cast<int>(magnitude % 1000));
         ReportServiceEvent(EVENTLOG_INFORMATION_TYPE, kMsgCorrectingOffset, text);
+    }
+}
+
+void SyncService::Track(LoopState& state, const discipline::ClockDiscipline& engine,
+                        const CorrectionWatch& watch, TrackingRecord record) {
+    if (watch.TimeSet()) {
+        record.action = TrackingAction::kStep;
+    } else if (watch.AdjustmentSet() && engine.IsAdjusting()) {
+        record.action = TrackingAction::kSlew;
+    }
+    DWORD adjustment = 0, increment = 0;
+    BOOL disabled = FALSE;
+    if (Ports().clock.GetSystemTimeAdjustment(&adjustment, &increment, &disabled)) {
+        // With the system's own adjustment on, the clock runs at its nominal increment.
+        record.adjustment = disabled ? increment : adjustment;
+        record.increment = increment;
+    } else {
+        record.adjustment = record.increment = engine.TimeIncrement();
+    }
+    const DWORD error = state.trackingLog->Append(record);
+    if (error == ERROR_SUCCESS) {
+        state.trackingLogFailing = false;
+    } else if (!state.trackingLogFailing) {
+        state.trackingLogFailing = true;
+        char text[24];
+        std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(error));
+        ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgTrackingLogFailed, state.trackingLog->Path(),
+                           text);
     }
 }
 

@@ -16,6 +16,7 @@ SyncService::~SyncService() = default;
 
 bool SyncService::OnInit() {
     ReadSyncParameters(Ports().registry, ServiceName(), &parameters_);
+    ReadTrackingLogSettings(Ports().registry, ServiceName(), &tracking_);
     return true;
 }
 

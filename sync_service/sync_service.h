@@ -10,6 +10,7 @@
 #include "card_access/card_client.h"
 #include "sync_service/nt_service.h"
 #include "sync_service/sync_parameters.h"
+#include "sync_service/tracking_log.h"
 
 namespace qxr::discipline {
 class ClockDiscipline;
@@ -26,6 +27,8 @@ inline constexpr char kPopupCaption[] = "QxrSync Warning";
 inline constexpr UINT kPopupStyle = MB_OK | MB_ICONEXCLAMATION | MB_SERVICE_NOTIFICATION;
 inline constexpr DWORD kPollPeriodMs = 500;
 
+class CorrectionWatch;
+
 class SyncService : public CNTService {
   public:
     static constexpr int kWarningSize = 132;
@@ -40,6 +43,7 @@ class SyncService : public CNTService {
     void OnRemove() override;
 
     const SyncParameters& Parameters() const { return parameters_; }
+    const TrackingLogSettings& TrackingSettings() const { return tracking_; }
     // True from the start of a pop-up thread until its box has been closed.
     bool IsWarningShowing() const { return warningShowing_.load(); }
 
@@ -54,11 +58,18 @@ class SyncService : public CNTService {
         DWORD correctionInterval = 0;
         DWORD logDelay = 0;
         DWORD popupDelay = 0;
+        // The tracking log, when one is set; a failing log is reported once until it works.
+        TrackingLog* trackingLog = nullptr;
+        bool trackingLogFailing = false;
     };
 
     // One pass at tick `now`; false when the card status cannot be read (the loop must end).
-    bool Pass(LoopState& state, discipline::ClockDiscipline& engine, DWORD now);
-    void Correct(discipline::ClockDiscipline& engine);
+    bool Pass(LoopState& state, discipline::ClockDiscipline& engine, CorrectionWatch& watch,
+              DWORD now);
+    void Correct(LoopState& state, discipline::ClockDiscipline& engine, CorrectionWatch& watch,
+                 const CardStatus& status);
+    void Track(LoopState& state, const discipline::ClockDiscipline& engine,
+               const CorrectionWatch& watch, TrackingRecord record);
     void ReportReference(int32_t reference, bool gpsPresent);
     // Hands the warning text to a new pop-up thread; false when one is still showing.
     bool StartPopup();
@@ -70,6 +81,7 @@ class SyncService : public CNTService {
     char warningText_[kWarningSize];
     std::atomic<bool> warningShowing_;
     SyncParameters parameters_;
+    TrackingLogSettings tracking_;
 };
 
 }  // namespace qxr::sync

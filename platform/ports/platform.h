@@ -4,6 +4,7 @@
 
 #include "platform/ports/device_io.h"
 #include "platform/ports/event_log.h"
+#include "platform/ports/file_system.h"
 #include "platform/ports/process_control.h"
 #include "platform/ports/registry.h"
 #include "platform/ports/service_manager.h"
@@ -27,6 +28,7 @@ struct Platform {
     Threads& threads;
     MessageBoxes& messageBoxes;
     ModuleInfo& module;
+    FileSystem& files;
 };
 
 }  // namespace qxr::platform

@@ -6,6 +6,7 @@
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_device_io.h"
 #include "platform/win32/win32_event_log.h"
+#include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_service_manager.h"
@@ -16,8 +17,8 @@ namespace qxr::win32 {
 class Win32Machine {
   public:
     Win32Machine()
-        : ports{device,   clock,    clock,    clock, process, process,      process,
-                registry, services, eventLog, debug, threads, messageBoxes, module} {}
+        : ports{device,   clock,    clock, clock,   process,      process, process, registry,
+                services, eventLog, debug, threads, messageBoxes, module,  files} {}
     Win32Machine(const Win32Machine&) = delete;
     Win32Machine& operator=(const Win32Machine&) = delete;
 
@@ -31,6 +32,7 @@ class Win32Machine {
     Win32MessageBoxes messageBoxes;
     Win32ModuleInfo module;
     Win32DeviceIo device;
+    Win32FileSystem files;
     platform::Platform ports;
 };
 
