@@ -42,7 +42,7 @@ void ParametersKeyName(const char* serviceName, char* out, int size) {
 }
 
 void ReadSyncParameters(platform::Registry& registry, const char* serviceName,
-                        SyncParameters* parameters) {
+                        SyncParameters* parameters, TrackingLogSettings* tracking) {
     char keyName[kParametersKeySize];
     ParametersKeyName(serviceName, keyName, sizeof keyName);
     HKEY key = nullptr;
@@ -59,6 +59,7 @@ void ReadSyncParameters(platform::Registry& registry, const char* serviceName,
                 parameters->*entry.field = value;
             }
         }
+        if (tracking != nullptr) ReadTrackingLogSettings(registry, key, tracking);
     }
     SanitizeSyncParameters(parameters);
 }

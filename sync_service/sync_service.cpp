@@ -15,8 +15,7 @@ SyncService::SyncService(platform::Platform ports, card_access::CardClient& card
 SyncService::~SyncService() = default;
 
 bool SyncService::OnInit() {
-    ReadSyncParameters(Ports().registry, ServiceName(), &parameters_);
-    ReadTrackingLogSettings(Ports().registry, ServiceName(), &tracking_);
+    ReadSyncParameters(Ports().registry, ServiceName(), &parameters_, &tracking_);
     return true;
 }
 

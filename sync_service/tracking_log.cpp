@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sync_service/sync_parameters.h"
-
 namespace qxr::sync {
 
 namespace {
@@ -30,15 +28,8 @@ DWORD LastErrorOr(DWORD fallback) {
 
 }  // namespace
 
-void ReadTrackingLogSettings(platform::Registry& registry, const char* serviceName,
+void ReadTrackingLogSettings(platform::Registry& registry, HKEY key,
                              TrackingLogSettings* settings) {
-    char keyName[kParametersKeySize];
-    ParametersKeyName(serviceName, keyName, sizeof keyName);
-    HKEY key = nullptr;
-    if (registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, KEY_QUERY_VALUE, &key) !=
-        ERROR_SUCCESS) {
-        return;
-    }
     char path[MAX_PATH + 1] = {};
     DWORD type = 0;
     DWORD size = MAX_PATH;  // one byte spare: the data need not be terminated
@@ -54,7 +45,6 @@ void ReadTrackingLogSettings(platform::Registry& registry, const char* serviceNa
         size == sizeof maxKb && maxKb >= 1) {
         settings->maxKb = maxKb;
     }
-    registry.RegCloseKey(key);
 }
 
 TrackingLog::TrackingLog(platform::FileSystem& files, const TrackingLogSettings& settings)

@@ -30,10 +30,10 @@ struct TrackingLogSettings {
     bool Enabled() const { return path[0] != '\0'; }
 };
 
-// Reads both values. "TrackingLog" counts when it is a string (REG_SZ, or REG_EXPAND_SZ taken
-// as written) that fits MAX_PATH; "TrackingLogMaxKB" when it has 4 bytes and is at least 1.
-// Anything else leaves the log off, or the limit at its default.
-void ReadTrackingLogSettings(platform::Registry& registry, const char* serviceName,
+// Reads both values from the open Parameters key. "TrackingLog" counts when it is a string (REG_SZ,
+// or REG_EXPAND_SZ taken as written) that fits MAX_PATH; "TrackingLogMaxKB" when it has 4 bytes and
+// is at least 1. Anything else leaves the log off, or the limit at its default.
+void ReadTrackingLogSettings(platform::Registry& registry, HKEY parameters,
                              TrackingLogSettings* settings);
 
 class TrackingLog {
