@@ -106,7 +106,38 @@ void CardModel::Start(const CardSettings& settings) {
     failWith_ = 0;
     noData_ = false;
     setTimeCount_ = 0;
+    holdoverDriftPpb_ = 0;
+    inHoldover_ = false;
+    holdoverSince_ = 0;
     BuildSignature();
+}
+
+void CardModel::ChangeReference(uint32_t bits, int64_t atUtc) {
+    const uint32_t reference = bits & 0x7u;
+    const bool gps = reference == 1;
+    if (!gps && !inHoldover_) {
+        inHoldover_ = true;
+        holdoverSince_ = atUtc;
+    } else if (gps) {
+        inHoldover_ = false;
+    }
+    reference_ = reference;
+}
+
+void CardModel::SetHoldoverDrift(int64_t ppb) {
+    if (ppb > kMaxHoldoverDriftPpb) ppb = kMaxHoldoverDriftPpb;
+    if (ppb < -kMaxHoldoverDriftPpb) ppb = -kMaxHoldoverDriftPpb;
+    holdoverDriftPpb_ = ppb;
+}
+
+int64_t CardModel::HoldoverError(int64_t utc) const {
+    if (!inHoldover_ || holdoverDriftPpb_ == 0 || utc <= holdoverSince_) return 0;
+    // elapsed x ppb / 10^9 in two parts, so that a year of holdover at the largest drift
+    // stays within 64 bits.
+    constexpr int64_t kBillion = 1000000000;
+    const int64_t elapsed = utc - holdoverSince_;
+    return (elapsed / kBillion) * holdoverDriftPpb_ +
+           (elapsed % kBillion) * holdoverDriftPpb_ / kBillion;
 }
 
 void CardModel::BuildSignature() {
@@ -293,6 +324,8 @@ uint32_t CardModel::ApplySetTime(const ClockSample& now, const uint8_t* in) {
     // now: a client that sets the card at the start of a system second (as the monitor
     // program does) gets the card in step with it, not off by a leftover fraction.
     offset_ = target - now.utc;
+    // The card's own time starts afresh from the value loaded.
+    holdoverSince_ = now.utc;
     ++setTimeCount_;
     return kErrorSuccess;
 }

@@ -44,6 +44,7 @@ inline constexpr uint16_t kTimeAuxWord = 0x00A5u;
 inline constexpr uint8_t kStatusByte2 = 9;      // satellites used
 inline constexpr uint8_t kStatusByte3 = 0xFDu;  // -3: receiver temperature trend
 inline constexpr size_t kSignatureCapacity = 64;
+inline constexpr int64_t kMaxHoldoverDriftPpb = 1000000;  // 1000 ppm
 
 class CardModel {
   public:
@@ -61,6 +62,13 @@ class CardModel {
 
     // Scenario control.
     void SetReference(uint32_t bits) { reference_ = bits & 0x7u; }  // status bits 0..2
+    // The same at true time `atUtc`, with the on-board clock's holdover: leaving GPS, the card
+    // keeps time on its own oscillator, which wanders off UTC at the holdover drift; coming
+    // back to GPS, the card is corrected and its clock jumps back onto UTC.
+    void ChangeReference(uint32_t bits, int64_t atUtc);
+    // The on-board oscillator's rate error in parts per billion (+ = fast), within
+    // +-kMaxHoldoverDriftPpb; 0 (the default) keeps perfect time in holdover.
+    void SetHoldoverDrift(int64_t ppb);
     void SetGpsFitted(bool fitted) { gpsFitted_ = fitted; }
     // Status bits this system does not interpret (4..9, 11..15); the others are ignored.
     void SetExtraStatusBits(uint16_t bits) { extraBits_ = static_cast<uint16_t>(bits & 0xFBF0u); }
@@ -81,8 +89,14 @@ class CardModel {
     // The signature text (zero-terminated here; the reply carries it without terminator).
     const char* Signature() const { return signature_; }
     uint32_t SignatureLength() const { return signatureLength_; }
+    int64_t HoldoverDrift() const { return holdoverDriftPpb_; }
+    bool InHoldover() const { return inHoldover_; }
+    // How far the on-board clock has wandered since GPS was lost (0 on GPS), 100-ns units.
+    int64_t HoldoverError(int64_t utc) const;
     // The card's time for a given reading of the host clocks.
-    int64_t CardTimeAt(const ClockSample& now) const { return now.utc + offset_; }
+    int64_t CardTimeAt(const ClockSample& now) const {
+        return now.utc + offset_ + HoldoverError(now.utc);
+    }
     uint32_t SetTimeCount() const { return setTimeCount_; }
 
   private:
@@ -102,6 +116,9 @@ class CardModel {
     uint32_t failWith_ = 0;
     bool noData_ = false;
     uint32_t setTimeCount_ = 0;
+    int64_t holdoverDriftPpb_ = 0;
+    bool inHoldover_ = false;
+    int64_t holdoverSince_ = 0;  // true UTC when the holdover began (or the card was last set)
     char signature_[kSignatureCapacity] = {};
     uint32_t signatureLength_ = 0;
 };

@@ -208,6 +208,30 @@ TEST_F(CardModelTest, SetTimeStartsTheLoadedSecondNow) {
     EXPECT_EQ(model.SetTimeCount(), 1u);
 }
 
+// Holdover: off GPS the on-board clock wanders at its drift; GPS back puts it on UTC again;
+// a set in holdover starts the wander afresh from the loaded time.
+TEST_F(CardModelTest, HoldoverDriftsOffGpsAndJumpsBackWithIt) {
+    const int64_t hour = 3600 * kSecond;
+    model.SetHoldoverDrift(2000);     // 2 ppm fast
+    model.ChangeReference(1, kBase);  // GPS: no wander
+    EXPECT_EQ(model.CardTimeAt(At(kBase + hour)), kBase + hour);
+    model.ChangeReference(2, kBase + hour);
+    EXPECT_EQ(StatusWord(kBase + hour) & 0x7, 2);
+    EXPECT_EQ(model.CardTimeAt(At(kBase + 2 * hour)), kBase + 2 * hour + 72000);  // 7.2 ms
+    model.ChangeReference(0, kBase + 2 * hour);  // no reference: still on its own clock
+    EXPECT_EQ(model.HoldoverError(kBase + 3 * hour), 144000);
+    ASSERT_EQ(SetTime(kBase + 3 * hour, 2027, 1, 1, 0, 0, 0), 0u);
+    const int64_t loaded = model.CardTimeAt(At(kBase + 3 * hour));
+    EXPECT_EQ(model.CardTimeAt(At(kBase + 4 * hour)) - loaded, hour + 72000);
+    model.ChangeReference(1, kBase + 4 * hour);
+    EXPECT_EQ(model.CardTimeAt(At(kBase + 4 * hour)) - loaded, hour);
+    // A year at the largest drift stays in range; a larger drift is held at the largest.
+    model.SetHoldoverDrift(-5000000000LL);
+    EXPECT_EQ(model.HoldoverDrift(), -kMaxHoldoverDriftPpb);
+    model.ChangeReference(2, kBase);
+    EXPECT_EQ(model.HoldoverError(kBase + 365 * 24 * hour), -365 * 24 * hour / 1000);
+}
+
 TEST_F(CardModelTest, SetTimeCarriesOverlongDayAndLeapSecond) {
     ASSERT_EQ(SetTime(kBase, 2027, 2, 31, 23, 59, 60), 0u);
     ASSERT_EQ(Request(kBase, IOCTL_QXR_GET_TIME), 0u);
