@@ -54,6 +54,8 @@ const NumberOption kNumberOptions[] = {
     {"--popup-open", 0, 1e7, [](RunOptions* o, double v) { o->scenario.popupOpenS = v; }},
     {"--uptime", 0, 1e9, [](RunOptions* o, double v) { o->scenario.uptimeS = v; }},
     {"--lock-bound", 0, 1e9, [](RunOptions* o, double v) { o->lockBoundMs = v; }},
+    {"--holdover-drift", -1000, 1000,
+     [](RunOptions* o, double v) { o->scenario.holdoverDriftPpm = v; }},
 };
 
 const ParameterOption kParameterOptions[] = {
@@ -67,7 +69,8 @@ const ParameterOption kParameterOptions[] = {
 };
 
 bool TakesValue(const std::string& arg) {
-    for (const char* name : {"--duration", "--sample-every", "--plot", "--tick"}) {
+    for (const char* name :
+         {"--duration", "--sample-every", "--plot", "--tick", "--tracking-log", "--plot-log"}) {
         if (arg == name) return true;
     }
     for (const NumberOption& o : kNumberOptions) {
@@ -114,8 +117,10 @@ bool ParseDuration(const std::string& text, double* seconds) {
 std::string UsageText() {
     std::string text =
         "usage: qxrsim [scenario] [options]\n"
+        "       qxrsim --plot-log FILE.csv [--plot OUT.svg]\n"
         "Runs the QxrSync synchronizer (its real loop, clock discipline and card library) on a\n"
-        "simulated PC in virtual time and prints what the service does.\n\n"
+        "simulated PC in virtual time and prints what the service does; or summarizes and plots\n"
+        "the tracking log a real machine's QxrSync wrote.\n\n"
         "scenarios (default: drift):\n";
     for (const Scenario& s : NamedScenarios()) text += "  " + s.name + "  " + s.description + "\n";
     text +=
@@ -128,10 +133,19 @@ std::string UsageText() {
         "  --seed N           seed for the latch jitter\n"
         "  --jitter US        random delay of the card driver's latch, 0..US microseconds\n"
         "  --popup-open S     seconds the user takes to close a pop-up\n"
+        "  --holdover-drift PPM\n"
+        "                     rate error of the card's on-board clock while GPS is lost\n"
+        "                     (+ = fast), -1000..1000; default 0.5, a temperature-compensated\n"
+        "                     crystal as such cards carry (1.8 ms per hour of outage)\n"
         "  --lock-bound MS    lock bound in ms (default: two clock ticks)\n"
         "  --sample-every T   one sample line per T of virtual time (0 = none; default 10m)\n"
         "  --corrections      one line per correction\n"
         "  --plot FILE.svg    write a plot of the offset with the events\n"
+        "  --tracking-log FILE.csv\n"
+        "                     write the service's tracking log of the run (as QxrSync does\n"
+        "                     with its \"TrackingLog\" registry value)\n"
+        "  --plot-log FILE.csv\n"
+        "                     read a tracking log, print its summary and, with --plot, plot it\n"
         "  --LogThreshold N --MsgThreshold N --LogSecsNoGPS N --MsgSecsNoGPS N\n"
         "  --MaxAdjustPct N --RampDuration N --TimeSetBias N\n"
         "                     the service's registry parameters\n"
@@ -185,8 +199,14 @@ bool ParseOptions(int argc, const char* const* argv, RunOptions* options, std::s
             (arg == "--duration" ? options->scenario.durationS : options->sampleEveryS) = seconds;
             continue;
         }
-        if (arg == "--plot") {
-            options->plotPath = value;
+        if (arg == "--plot" || arg == "--tracking-log" || arg == "--plot-log") {
+            if (value.empty()) {
+                *error = "option " + arg + " needs a file name";
+                return false;
+            }
+            (arg == "--plot"           ? options->plotPath
+             : arg == "--tracking-log" ? options->trackingLogPath
+                                       : options->plotLogPath) = value;
             continue;
         }
         if (arg == "--tick") {
@@ -216,6 +236,10 @@ bool ParseOptions(int argc, const char* const* argv, RunOptions* options, std::s
             }
             (options->scenario.parameters.*p.field) = {true, v};
         }
+    }
+    if (!options->plotLogPath.empty() && (first == 2 || !options->trackingLogPath.empty())) {
+        *error = "--plot-log reads a machine's log; it runs no scenario";
+        return false;
     }
     return true;
 }

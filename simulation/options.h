@@ -9,8 +9,10 @@ namespace qxr::simulation {
 
 struct RunOptions {
     Scenario scenario;
-    std::string plotPath;       // empty = no plot
-    double sampleEveryS = 600;  // one sample line per this much virtual time; 0 = none
+    std::string plotPath;         // empty = no plot
+    std::string trackingLogPath;  // the service's tracking log of the run; empty = none
+    std::string plotLogPath;      // plot this tracking log instead of running a scenario
+    double sampleEveryS = 600;    // one sample line per this much virtual time; 0 = none
     bool printCorrections = false;
     double lockBoundMs = 0;  // 0 = two clock ticks
     bool list = false;

@@ -3,6 +3,7 @@
 // a simulated PC in virtual time.
 #include <iostream>
 
+#include "simulation/log_plot.h"
 #include "simulation/options.h"
 #include "simulation/sync_simulation.h"
 
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
         for (const Scenario& s : NamedScenarios())
             std::cout << s.name << "  " << s.description << "\n";
         return 0;
+    }
+    if (!options.plotLogPath.empty()) {
+        return PlotTrackingLog(options.plotLogPath, options.plotPath, std::cout);
     }
     return RunSimulation(options, std::cout).exitCode;
 }

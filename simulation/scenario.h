@@ -40,6 +40,9 @@ struct Scenario {
     double popupOpenS = 60;  // how long a user takes to close a pop-up
     uint32_t seed = 1;
     double latchJitterUs = 0;  // random delay of the driver's latch, 0..this
+    // Rate error of the card's on-board oscillator while it is off GPS (+ = fast). A
+    // temperature-compensated crystal, as such cards carry: 0.5 ppm, 1.8 ms per hour.
+    double holdoverDriftPpm = 0.5;
     ServiceParameters parameters;
 };
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 
 #include "card_access/card_library.h"
@@ -21,8 +22,9 @@ namespace qxr::simulation {
 namespace {
 
 constexpr char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\QxrSync\\Parameters";
+// Where the simulated service keeps its tracking log; copied out to the real file at the end.
+constexpr char kSimTrackingLog[] = "C:\\qxrsim\\tracking.csv";
 constexpr double kTicksPerSecond = 1e7;
-constexpr size_t kPlotBuckets = 2500;
 // The pass that reads the card runs half a second before the listener that notices it.
 constexpr double kPollPeriodS = sync::kPollPeriodMs / 1000.0;
 
@@ -99,40 +101,6 @@ void WriteParameters(const ServiceParameters& p, sim::SimRegistry& registry) {
     }
 }
 
-// Keeps the smallest and the largest offset of each time bucket, so that a thinned plot
-// still shows the envelope of the offset.
-class PlotThinner {
-  public:
-    explicit PlotThinner(double durationS) : width_(std::max(durationS / kPlotBuckets, 0.5)) {}
-    void Add(double t, double offsetMs) {
-        const auto bucket = static_cast<int64_t>(t / width_);
-        if (bucket != bucket_) Flush(), bucket_ = bucket, lo_ = hi_ = {t, offsetMs};
-        if (offsetMs < lo_.offsetMs) lo_ = {t, offsetMs};
-        if (offsetMs > hi_.offsetMs) hi_ = {t, offsetMs};
-    }
-    std::vector<PlotPoint> Take() {
-        Flush();
-        return std::move(points_);
-    }
-
-  private:
-    void Flush() {
-        if (bucket_ < 0) return;
-        if (lo_.timeS <= hi_.timeS) {
-            points_.push_back(lo_);
-            if (hi_.timeS != lo_.timeS) points_.push_back(hi_);
-        } else {
-            points_.push_back(hi_);
-            points_.push_back(lo_);
-        }
-        bucket_ = -1;
-    }
-    double width_;
-    int64_t bucket_ = -1;
-    PlotPoint lo_{}, hi_{};
-    std::vector<PlotPoint> points_;
-};
-
 }  // namespace
 
 std::string FormatVirtualTime(double seconds) {
@@ -176,6 +144,11 @@ void PrintSummary(const Scenario& s, const SimulationResult& result, bool boundG
     }
     out << Printf("  corrections %d: %d steps, %d slews\n", result.corrections, result.steps,
                   result.slews);
+    out << Printf(
+        "  against true UTC: max |system minus UTC| %.3f ms %s; the card's on-board clock "
+        "wandered up to %.3f ms off UTC while GPS was lost (holdover drift %+.3f ppm)\n",
+        result.maxAbsUtcMs, result.reachedCard ? "once on the card" : "over the run",
+        result.maxHoldoverMs, s.holdoverDriftPpm);
     out << Printf("  virtual %.0f s in %.3f s real: %.0f times real time\n", result.virtualSeconds,
                   result.realSeconds,
                   result.realSeconds > 0 ? result.virtualSeconds / result.realSeconds : 0.0);
@@ -196,9 +169,16 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
     };
 
     card::CardModel& card = pc.device.Model();
-    card.SetReference(static_cast<uint32_t>(s.startReference));
+    card.SetHoldoverDrift(std::llround(s.holdoverDriftPpm * 1000));
+    card.ChangeReference(static_cast<uint32_t>(s.startReference), start);
     card.SetGpsFitted(s.gpsFitted);
     WriteParameters(s.parameters, pc.registry);
+    const bool tracking = !options.trackingLogPath.empty();
+    if (tracking) {
+        // One file for the whole run: the service's rotation is for a machine's disk.
+        pc.registry.SetString(kParametersKey, "TrackingLog", REG_SZ, kSimTrackingLog);
+        pc.registry.SetDword(kParametersKey, "TrackingLogMaxKB", 0x7FFFFFFF);
+    }
     pc.eventLog.SetMessageTable(sync::RenderEventMessage);
     pc.threads.SetDeferral([&] { return static_cast<int64_t>(s.popupOpenS * kTicksPerSecond); });
 
@@ -220,7 +200,10 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
     std::vector<Line> lines;
     int order = 0;
     LockStatistics stats(result.lockBoundMs);
-    PlotThinner thinner(s.durationS);
+    PlotThinner thinner(s.durationS), utcThinner(s.durationS);
+    TrackingSummary trackingSummary;
+    int seenTracked = 0;
+    double firstInsideS = -1;  // when the clock first came within the lock bound of the card
     size_t nextChange = 0;
     double nextSampleS = options.sampleEveryS > 0 ? 0 : -1;
     int seenReads = 0;
@@ -239,7 +222,10 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
         const double t = secondsOf(pc.clock.TrueTime());
         while (nextChange < s.changes.size() && s.changes[nextChange].atS <= t) {
             const CardChange& c = s.changes[nextChange++];
-            if (c.reference >= 0) card.SetReference(static_cast<uint32_t>(c.reference));
+            if (c.reference >= 0) {
+                card.ChangeReference(static_cast<uint32_t>(c.reference),
+                                     start + std::llround(c.atS * kTicksPerSecond));
+            }
             if (c.gpsFitted >= 0) card.SetGpsFitted(c.gpsFitted != 0);
             lines.push_back({c.atS, order++,
                              Printf("card    reference now %s%s",
@@ -261,6 +247,7 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
             result.correctionTimesS.push_back(t - kPollPeriodS);
             if (step) {
                 ++result.steps;
+                result.stepTimesS.push_back(t - kPollPeriodS);
             } else if (adjustment != increment) {
                 ++result.slews;
             }
@@ -272,6 +259,16 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
                                         offsetMs, adjustment)});
             }
         }
+        if (service.TrackedCount() != seenTracked) {
+            seenTracked = service.TrackedCount();
+            trackingSummary.Add(service.LastTracked());
+        }
+        const double utcMs = static_cast<double>(pc.clock.SystemTime() - pc.clock.TrueTime()) / 1e4;
+        result.maxHoldoverMs =
+            std::max(result.maxHoldoverMs,
+                     std::fabs(static_cast<double>(card.HoldoverError(pc.clock.TrueTime())) / 1e4));
+        utcThinner.Add(t, utcMs);
+        if (firstInsideS < 0 && std::fabs(offsetMs) <= result.lockBoundMs) firstInsideS = t;
         offsetBeforeMs = offsetMs;
         stats.Add(t, offsetMs, pc.clock.SystemTime(), pc.clock.InterruptCount(), increment);
         thinner.Add(t, offsetMs);
@@ -299,6 +296,16 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
     result.virtualSeconds = secondsOf(pc.clock.TrueTime());
     result.lock = stats.Summarize();
+    result.tracking = trackingSummary.Figures();
+    result.reachedCard = firstInsideS >= 0;
+    std::vector<PlotPoint> utcPoints = utcThinner.Take();
+    // Against true UTC from the first time the clock reached the card (the whole run if it
+    // never did): what the card's holdover costs, without the pull-in from the start offset.
+    for (const PlotPoint& p : utcPoints) {
+        if (firstInsideS < 0 || p.timeS >= firstInsideS) {
+            result.maxAbsUtcMs = std::max(result.maxAbsUtcMs, std::fabs(p.offsetMs));
+        }
+    }
 
     const std::vector<sim::SimEvent> events = pc.eventLog.Events();
     for (size_t i = 0; i < events.size(); ++i) {
@@ -308,7 +315,7 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
         lines.push_back(
             {t, order++,
              Printf("event   %u %-11s %s", events[i].id, TypeName(events[i].type), text.c_str())});
-        result.events.push_back({t, static_cast<int>(events[i].id), events[i].type});
+        result.events.push_back({t, static_cast<int>(events[i].id), events[i].type, ""});
     }
     for (const sim::SimMessageBox& box : pc.messageBoxes.Boxes()) {
         const double shown = secondsOf(box.shownAt);
@@ -317,10 +324,11 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
         lines.push_back({shown, order++,
                          Printf("pop-up  \"%s\": %s%s", box.caption.c_str(), box.text.c_str(),
                                 closed.c_str())});
-        result.events.push_back({shown, 0, 0});
+        result.events.push_back({shown, 0, kPopupMark, ""});
     }
     std::stable_sort(lines.begin(), lines.end(),
                      [](const Line& a, const Line& b) { return a.timeS < b.timeS; });
+    for (double t : result.stepTimesS) result.events.push_back({t, 0, kStepMark, ""});
     std::stable_sort(result.events.begin(), result.events.end(),
                      [](const PlotEvent& a, const PlotEvent& b) { return a.timeS < b.timeS; });
 
@@ -329,10 +337,25 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
         out << FormatVirtualTime(line.timeS) << "  " << line.text << "\n";
     PrintSummary(s, result, options.lockBoundMs > 0, out);
 
+    if (tracking) {
+        const std::string log = pc.files.Contents(kSimTrackingLog);
+        std::ofstream file(options.trackingLogPath, std::ios::binary);
+        file << log;
+        file.close();
+        if (!file) {
+            out << "qxrsim: cannot write " << options.trackingLogPath << "\n";
+            result.exitCode = 1;
+        } else {
+            out << "tracking log written to " << options.trackingLogPath << ":\n";
+            PrintTrackingFigures(result.tracking, out);
+        }
+    }
+
     if (!options.plotPath.empty()) {
         PlotInput plot;
-        plot.title = "qxrsim " + s.name + ": system clock against the card";
+        plot.title = "qxrsim " + s.name + ": system clock against the card and true UTC";
         plot.offsets = thinner.Take();
+        plot.utcOffsets = std::move(utcPoints);
         plot.events = result.events;
         plot.lockBoundMs = result.lockBoundMs;
         std::string error;

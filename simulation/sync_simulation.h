@@ -11,6 +11,7 @@
 #include "simulation/lock_statistics.h"
 #include "simulation/offset_plot.h"
 #include "simulation/options.h"
+#include "simulation/tracking_summary.h"
 
 namespace qxr::simulation {
 
@@ -25,6 +26,11 @@ struct SimulationResult {
     double realSeconds = 0;
     std::vector<PlotEvent> events;         // event-log entries and pop-ups, in time order
     std::vector<double> correctionTimesS;  // virtual time of each card time read
+    std::vector<double> stepTimesS;        // of the corrections that set the clock
+    double maxAbsUtcMs = 0;                // system clock against true UTC, once on the card
+    bool reachedCard = false;              // the clock came within the lock bound of the card
+    double maxHoldoverMs = 0;              // the card's own clock against true UTC
+    TrackingFigures tracking;              // of the tracking log's records, when written
     int exitCode = 0;
 };
 

@@ -173,6 +173,8 @@ void SyncService::Track(LoopState& state, const discipline::ClockDiscipline& eng
     } else {
         record.adjustment = record.increment = engine.TimeIncrement();
     }
+    lastTracked_ = record;
+    ++trackedCount_;
     const DWORD error = state.trackingLog->Append(record);
     if (error == ERROR_SUCCESS) {
         state.trackingLogFailing = false;

@@ -44,6 +44,10 @@ class SyncService : public CNTService {
 
     const SyncParameters& Parameters() const { return parameters_; }
     const TrackingLogSettings& TrackingSettings() const { return tracking_; }
+    // For diagnostics: the records made so far for the tracking log (only while one is set)
+    // and the newest of them.
+    int TrackedCount() const { return trackedCount_; }
+    const TrackingRecord& LastTracked() const { return lastTracked_; }
     // True from the start of a pop-up thread until its box has been closed.
     bool IsWarningShowing() const { return warningShowing_.load(); }
 
@@ -82,6 +86,8 @@ class SyncService : public CNTService {
     std::atomic<bool> warningShowing_;
     SyncParameters parameters_;
     TrackingLogSettings tracking_;
+    TrackingRecord lastTracked_;
+    int trackedCount_ = 0;
 };
 
 }  // namespace qxr::sync

@@ -40,12 +40,22 @@ TEST(OptionsTest, ScenarioAndOverridesApply) {
 
 TEST(OptionsTest, BadInputIsRefusedWithAReason) {
     const std::vector<std::vector<const char*>> bad = {
-        {"no-such-scenario"},      {"--drift"},
-        {"--drift", "abc"},        {"--drift", "5000"},
-        {"--tick", "100000"},      {"--duration", "0"},
-        {"--duration", "5x"},      {"--duration", "-1h"},
-        {"--LogThreshold", "1e3"}, {"--MaxAdjustPct", "99999999999"},
-        {"--frobnicate", "1"},     {"--offset", "nan"},
+        {"no-such-scenario"},
+        {"--drift"},
+        {"--drift", "abc"},
+        {"--drift", "5000"},
+        {"--tick", "100000"},
+        {"--duration", "0"},
+        {"--duration", "5x"},
+        {"--duration", "-1h"},
+        {"--LogThreshold", "1e3"},
+        {"--MaxAdjustPct", "99999999999"},
+        {"--frobnicate", "1"},
+        {"--offset", "nan"},
+        {"--holdover-drift", "2000"},
+        {"--tracking-log", ""},
+        {"gps-outage", "--plot-log", "x.csv"},
+        {"--plot-log", "x.csv", "--tracking-log", "y.csv"},
     };
     for (const auto& args : bad) {
         RunOptions options;
@@ -53,6 +63,22 @@ TEST(OptionsTest, BadInputIsRefusedWithAReason) {
         EXPECT_FALSE(Parse(args, &options, &error)) << args[0];
         EXPECT_FALSE(error.empty()) << args[0];
     }
+}
+
+TEST(OptionsTest, TrackingLogPlotLogAndHoldover) {
+    RunOptions options;
+    std::string error;
+    ASSERT_TRUE(Parse({"gps-outage", "--holdover-drift", "-2.5", "--tracking-log", "t.csv"},
+                      &options, &error))
+        << error;
+    EXPECT_DOUBLE_EQ(options.scenario.holdoverDriftPpm, -2.5);
+    EXPECT_EQ(options.trackingLogPath, "t.csv");
+    EXPECT_TRUE(options.plotLogPath.empty());
+    RunOptions plain;
+    ASSERT_TRUE(Parse({"--plot-log", "m.csv", "--plot", "m.svg"}, &plain, &error)) << error;
+    EXPECT_EQ(plain.plotLogPath, "m.csv");
+    EXPECT_EQ(plain.plotPath, "m.svg");
+    EXPECT_DOUBLE_EQ(plain.scenario.holdoverDriftPpm, 0.5);  // the stated default
 }
 
 TEST(OptionsTest, UnknownOptionAndMissingValueAreToldApart) {
