@@ -9,11 +9,12 @@ set -euo pipefail
 what=${1:-all}
 
 # Every program the scripts and the Wine harness call must come from one of these packages;
-# scripts/check-deps.sh verifies that with dpkg -S before the tests run.
-#   coreutils, util-linux (flock), findutils, grep, sed, gawk, bash: the shell tools
+# scripts/check-deps.py verifies that with dpkg -S before the tests run.
+#   coreutils, util-linux (flock), findutils, grep, sed, mawk (awk), bash, dpkg, apt: the shell and
+#   package tools (present on every Debian machine; named so that the check below knows them)
 #   python3: the resource and version checks; binutils: objdump of the native tools
 native=(cmake ninja-build g++ make googletest libgtest-dev libgmock-dev pkg-config python3
-    libplplot-dev binutils coreutils util-linux findutils grep sed bash)
+    libplplot-dev binutils coreutils util-linux findutils grep sed mawk bash dpkg apt)
 # wine64 puts wine64 and wineserver under /usr/lib/wine only; the harness calls them there.
 # The /usr/bin wrappers (package "wine") are deliberately not installed: with wine32 present
 # /usr/bin/wine starts the 32-bit loader even for x86_64 programs.

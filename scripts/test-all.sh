@@ -1,40 +1,94 @@
 #!/usr/bin/env bash
-# Builds everything (native, sanitizers, both Windows builds) and runs every test,
-# the Wine end-to-end tests included.
-set -euo pipefail
+# Builds everything (native, sanitizers, both Windows builds) and runs every test, the Wine
+# end-to-end tests included. Goes through every stage even when one fails, prints a table of
+# the stages and, as its last line, the totals over all of them; exits non-zero if any failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh all
+scripts/install-deps.sh all || echo "install-deps.sh failed; the stages that need it will fail"
 
-for preset in native asan mingw-x64 mingw-i686; do
-    echo "=== build: $preset"
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
-done
+results=build/test-results
+rm -rf "$results"
+mkdir -p "$results"
+stages=()     # "name|passed|failed|skipped|status"
+any_failed=0
 
-echo "=== native tests"
-ctest --preset native -L native
-echo "=== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-ctest --preset asan -L native
-echo "=== tests with real threads under ThreadSanitizer"
-cmake --preset tsan >/dev/null && cmake --build --preset tsan --target sync_service_thread_test && ctest --preset tsan -L tsan
-echo "=== benchmark: qxrsim, 50 days of service (release build; prints figures, no time limit)"
-cmake --preset release >/dev/null
-cmake --build --preset release --target qxrsim_benchmark
-build/release/simulation/qxrsim_benchmark
-echo "=== Windows builds: checks that need no Wine (export and import tables)"
-ctest --test-dir build/mingw-x64 -L native --output-on-failure
-ctest --test-dir build/mingw-i686 -L native --output-on-failure
+# record NAME STATUS [JUNIT]: a stage's line for the table; counts from its ctest JUnit file.
+record() {
+    local name=$1 status=$2 junit=${3:-} counts="0 0 0"
+    if [ -n "$junit" ] && [ -f "$junit" ]; then
+        counts=$(/usr/bin/python3 scripts/junit-counts.py "$junit") || counts="0 0 0"
+    fi
+    [ "$status" = ok ] || any_failed=1
+    stages+=("$name|${counts// /|}|$status")
+}
+
+# ctest_stage NAME CTEST_ARGS...: one ctest run with its JUnit file.
+ctest_stage() {
+    local name=$1 junit="$results/$1.xml" status=ok
+    shift
+    echo "=== $name"
+    ctest "$@" --output-junit "$PWD/$junit" || status=FAILED
+    [ -f "$junit" ] || status="FAILED (no test results)"
+    record "$name" "$status" "$junit"
+}
+
+# build PRESET [TARGET]: configure and build; a failed build fails the stages that use it.
+declare -A built
+build() {
+    local preset=$1 target=${2:-}
+    echo "=== build: $preset${target:+ ($target)}"
+    if cmake --preset "$preset" >/dev/null &&
+        cmake --build --preset "$preset" ${target:+--target "$target"}; then
+        built[$preset]=1
+    else
+        built[$preset]=0
+        record "build $preset" FAILED
+    fi
+}
+
+echo "=== every program the scripts call comes from a package install-deps.sh installs"
+if /usr/bin/python3 scripts/check-deps.py; then record "dependency check" ok; else record "dependency check" FAILED; fi
+
+for preset in native asan mingw-x64 mingw-i686; do build "$preset"; done
+build tsan sync_service_thread_test
+build release qxrsim_benchmark
+
+[ "${built[native]}" = 1 ] && ctest_stage "native tests" --preset native -L native
+[ "${built[asan]}" = 1 ] && ctest_stage "native tests, ASan+UBSan" --preset asan -L native
+[ "${built[tsan]}" = 1 ] && ctest_stage "threaded tests, TSan" --preset tsan -L tsan
+
+if [ "${built[release]}" = 1 ]; then
+    echo "=== benchmark: qxrsim, 50 days of service (release build; prints figures, no time limit)"
+    if build/release/simulation/qxrsim_benchmark; then record benchmark ok; else record benchmark FAILED; fi
+fi
+
+# Checks of the Windows images that need no Wine (export, import and resource tables).
+[ "${built[mingw-x64]}" = 1 ] && ctest_stage "x86_64 image checks" --test-dir build/mingw-x64 -L native --output-on-failure
+[ "${built[mingw-i686]}" = 1 ] && ctest_stage "i686 image checks" --test-dir build/mingw-i686 -L native --output-on-failure
+
 # Wine tests: each runs in a prefix and wineserver of its own (tests/wine/README.md). The
-# i686 tests use the x86_64 driver of build/mingw-x64 and report SKIPPED where this machine's
-# kernel cannot run 32-bit Wine. Every test's output is in Testing/Temporary/LastTest.log.
+# i686 tests use the x86_64 driver of build/mingw-x64 and report SKIPPED, with the reason,
+# where this machine cannot run 32-bit Wine. Every test's output is in
+# build/mingw-*/Testing/Temporary/LastTest.log.
 wine_start=$SECONDS
-wine_failed=0
-echo "=== Wine tests (x86_64 build)"
-ctest --test-dir build/mingw-x64 -L wine --output-on-failure || wine_failed=1
-echo "=== Wine tests (i686 build)"
-ctest --test-dir build/mingw-i686 -L wine --output-on-failure || wine_failed=1
-grep -h '^[0-9]*: SKIPPED: \|^SKIPPED: ' build/mingw-i686/Testing/Temporary/LastTest.log \
-    | sed 's/^[0-9]*: //' | sort | uniq -c || true
-echo "=== Wine tests took $((SECONDS - wine_start)) s;" \
-    "their output: build/mingw-*/Testing/Temporary/LastTest.log"
-exit "$wine_failed"
+[ "${built[mingw-x64]}" = 1 ] && ctest_stage "Wine tests, x86_64" --test-dir build/mingw-x64 -L wine --output-on-failure
+wine_x64_seconds=$((SECONDS - wine_start))
+wine_start=$SECONDS
+[ "${built[mingw-i686]}" = 1 ] && [ "${built[mingw-x64]}" = 1 ] &&
+    ctest_stage "Wine tests, i686" --test-dir build/mingw-i686 -L wine --output-on-failure
+wine_i686_seconds=$((SECONDS - wine_start))
+echo "=== Wine tests took ${wine_x64_seconds} s (x86_64) and ${wine_i686_seconds} s (i686)"
+grep -h '^[0-9]*: SKIPPED: \|^SKIPPED: ' build/mingw-*/Testing/Temporary/LastTest.log 2>/dev/null |
+    sed 's/^[0-9]*: //' | sort | uniq -c
+
+echo
+echo "=== summary"
+printf '%-28s %7s %7s %8s  %s\n' stage passed failed skipped status
+total_p=0 total_f=0 total_s=0
+for line in "${stages[@]}"; do
+    IFS='|' read -r name p f s status <<<"$line"
+    printf '%-28s %7s %7s %8s  %s\n' "$name" "$p" "$f" "$s" "$status"
+    total_p=$((total_p + p)) total_f=$((total_f + f)) total_s=$((total_s + s))
+done
+echo "$total_p passed, $total_f failed, $total_s skipped"
+exit "$any_failed"

@@ -97,14 +97,26 @@ qxr_wine_require_files() {
     done
 }
 
+# qxr_wine_arch_runs ARCH: the arch's Wine loader starts here (for i686: this kernel runs
+# 32-bit programs, natively or through qemu-user registered with binfmt_misc).
+qxr_wine_arch_runs() {
+    local loader
+    loader=$(qxr_wine_loader "$1") || return 1
+    [ -x "$loader" ] && "$loader" --version >/dev/null 2>&1 </dev/null
+}
+
 # qxr_wine_prefix: $WINEPREFIX as a copy of a cached template prefix made by wineboot once
-# per Wine version (under a lock, so that parallel tests make it only once).
+# per Wine version (under a lock, so that parallel tests make it only once). The key also
+# records whether 32-bit programs could run when it was made: a prefix made without them has
+# an empty syswow64, and every i686 program fails in it ("could not load kernel32.dll").
 qxr_wine_prefix() {
-    local loader cache version template
+    local loader cache version wow template
     loader=$(qxr_wine_loader x86_64)
     cache=${QXR_WINE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qxr-wine}
     version=$("$loader" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n-' '_')
-    template="$cache/prefix-$version"
+    wow=wow64
+    qxr_wine_arch_runs i686 || wow=no32
+    template="$cache/prefix-$version-$wow"
     mkdir -p "$cache"
     (
         flock 9

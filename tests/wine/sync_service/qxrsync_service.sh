@@ -127,12 +127,12 @@ done
 src='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\QxrSync'
 qxr_expect_eq "$(reg_value "$src" TypesSupported)" 0x7 "event source: TypesSupported = 7"
 qxr_wine_reg query "$src" /v EventMessageFile >"$out/emf.reg"
-qxr_expect "$out/emf.reg" 'EventMessageFile +REG_EXPAND_SZ +C:\\qxr\\x86_64\\QxrSync\.exe$' \
+qxr_expect "$out/emf.reg" 'EventMessageFile +REG_EXPAND_SZ +C:\\qxr\\'"$QXR_WINE_ARCH"'\\QxrSync\.exe$' \
     "event source: EventMessageFile is the program"
 qxr_wine_reg query 'HKLM\SYSTEM\CurrentControlSet\Services\QxrSync' >"$out/svc.reg"
 qxr_expect "$out/svc.reg" 'Description +REG_SZ +Keeps the computer clock synchronized to the QXR card$' \
     "Description written"
-qxr_expect "$out/svc.reg" 'ImagePath +REG_(EXPAND_)?SZ +"C:\\qxr\\x86_64\\QxrSync\.exe"$' \
+qxr_expect "$out/svc.reg" 'ImagePath +REG_(EXPAND_)?SZ +"C:\\qxr\\'"$QXR_WINE_ARCH"'\\QxrSync\.exe"$' \
     "binary path registered quoted"
 qxr_expect_eq "$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Services\QxrSync\W32Time' StartType)" \
     0x2 "W32Time's start type noted (automatic)"
