@@ -28,6 +28,20 @@ struct QxrSetProgram {
     MonitorDialog dialog;
 };
 
+// The heartbeat icons at the size they are shown (the static controls would load the large
+// image and show only its middle).
+void LoadHeartbeatIcons(HINSTANCE instance, HWND window) {
+    const int icons[3][2] = {{monitor::kHeartbeat1, IDI_HEARTBEAT1},
+                             {monitor::kHeartbeat2, IDI_HEARTBEAT2},
+                             {monitor::kHeartbeat3, IDI_HEARTBEAT3}};
+    for (const auto& [control, icon] : icons) {
+        const HANDLE image = ::LoadImageA(instance, MAKEINTRESOURCEA(icon), IMAGE_ICON, 16, 16, 0);
+        if (image != nullptr) {
+            ::SendDlgItemMessageA(window, control, STM_SETICON, reinterpret_cast<WPARAM>(image), 0);
+        }
+    }
+}
+
 INT_PTR Colours(QxrSetProgram& program, monitor::ColourRequest request, HDC dc, HWND control) {
     char className[16] = {};
     ::GetClassNameA(control, className, sizeof className);
@@ -83,6 +97,8 @@ INT_PTR CALLBACK MonitorDialogProc(HWND window, UINT message, WPARAM wParam, LPA
         ::SetWindowLongPtrA(window, DWLP_USER, lParam);
         auto* program = reinterpret_cast<QxrSetProgram*>(lParam);
         program->controls.Attach(window);
+        LoadHeartbeatIcons(reinterpret_cast<HINSTANCE>(::GetWindowLongPtrA(window, GWLP_HINSTANCE)),
+                           window);
         program->dialog.OnInitDialog();
         return TRUE;
     }
