@@ -11,7 +11,7 @@ qxr_wine_init qxrset_dialog
 qxr_wine_require_arch
 qxr_wine_require_files "$QXRSET_EXE" "$QXRTIME_DLL" "$QXR_SIMCTL" "$QXR_CLIENT" "$QXRSET_PROBE" \
     "$QXR_SIM_DRIVER" "$QXR_WINE_SVC" "$QXR_WINE_PROBE"
-for tool in xdotool import convert; do
+for tool in xdotool import; do
     command -v "$tool" >/dev/null || qxr_wine_skip "$tool is not installed"
 done
 qxr_wine_prefix
@@ -48,6 +48,14 @@ window_shown() {
     return 1
 }
 expect_match() { if [[ $1 =~ $2 ]]; then qxr_pass "$3 ($1)"; else qxr_fail "$3 (got '$1')"; fi; }
+# green_pixels FILE NAME: dark green pixels in the card field now (its rectangle from the probe's
+# FILE), from a capture kept as NAME.txt.
+green_pixels() {
+    local geometry
+    geometry="$(field "$1" 1000 w)x$(field "$1" 1000 h)+$(field "$1" 1000 x)+$(field "$1" 1000 y)"
+    import -window root -crop "$geometry" "$out/$2.txt" 2>/dev/null
+    grep -cE '#(008000|000080800000)( |$)' "$out/$2.txt"
+}
 dialog_xid() { xdotool search --onlyvisible --name '^QXRSET' 2>/dev/null | head -n 1; }
 
 # --- Start; the dialog appears and fills itself.
@@ -84,6 +92,8 @@ beat2=$(sed -n 's/^heartbeat=//p' "$second")
     qxr_fail "system time stood still"
 import -window root "$out/qxrset.png" 2>/dev/null
 [ -s "$out/qxrset.png" ] && qxr_pass "screenshot qxrset.png" || qxr_fail "no screenshot"
+qxr_expect_eq "$(green_pixels "$second" cardfield-gps)" 0 "card field text not green under GPS"
+qxr_expect "$out/cardfield-gps.txt" '#000000' "card field text black under GPS"
 
 # --- The on-board clock: the card field becomes editable, with green text.
 simctl_ok internal reference clock
@@ -103,8 +113,7 @@ f=$out/typed.out; probe typed controls
 qxr_expect_eq "$(text "$f" 1000)" "1/2/2003 4:5:6" "the entry stays while it is pending"
 qxr_expect_eq "$(field "$f" 1001 enabled)" 1 "typing enables Set"
 import -window root "$out/qxrset-internal.png" 2>/dev/null
-geometry="$(field "$f" 1000 w)x$(field "$f" 1000 h)+$(field "$f" 1000 x)+$(field "$f" 1000 y)"
-green=$(convert "$out/qxrset-internal.png" -crop "$geometry" txt:- 2>/dev/null | grep -c '#008000')
+green=$(green_pixels "$f" cardfield)
 qxr_expect_range "$green" 5 100000 "card field text drawn in green ($green pixels)"
 read -r sx sy <<<"$(centre "$f" 1001)"
 xdotool mousemove "$sx" "$sy" click 1
