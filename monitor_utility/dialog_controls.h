@@ -28,6 +28,8 @@ inline constexpr UINT kRefreshTimerId = 100;
 inline constexpr UINT kRefreshPeriodMs = 200;
 inline constexpr int kCardTimeLimit = 50;  // the card-time field's input limit
 
+enum class ZOrder { kUnchanged, kTop, kBottom };
+
 class DialogControls {
   public:
     virtual ~DialogControls() = default;
@@ -37,8 +39,8 @@ class DialogControls {
     virtual void LimitText(int id, int limit) = 0;  // EM_LIMITTEXT
     virtual void EnableWindow(int id, bool enable) = 0;
     virtual void ShowWindow(int id, bool show) = 0;
-    // New size (position unchanged), and the top or the bottom of the z-order.
-    virtual void SetWindowPos(int id, int width, int height, bool top) = 0;
+    // New size (position unchanged), and a place in the z-order.
+    virtual void SetWindowPos(int id, int width, int height, ZOrder order) = 0;
     virtual void SetReadOnly(int id, bool readOnly) = 0;  // EM_SETREADONLY
     virtual bool IsReadOnly(int id) = 0;
     virtual bool IsChecked(int id) = 0;  // BM_GETCHECK

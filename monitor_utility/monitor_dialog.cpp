@@ -48,7 +48,7 @@ void MonitorDialog::OnInitDialog() {
     controls_.EnableWindow(kAdjustBox, false);
     controls_.EnableWindow(kSetButton, false);
     // Invisible, but still the default button and a tab stop: where the focus is parked.
-    controls_.SetWindowPos(kDefaultButton, 1, 1, true);
+    controls_.SetWindowPos(kDefaultButton, 1, 1, ZOrder::kUnchanged);
     CardStatus status{};
     card_.GetHwStatus(&status);
     if (status.gpsPresent == 0) {
@@ -62,7 +62,7 @@ void MonitorDialog::OnShow() {
     controls_.SetFocus(kDefaultButton);
     // The heartbeat icons lie on top of each other; the one raised last is seen.
     for (int i = 2; i >= 0; --i)
-        controls_.SetWindowPos(kHeartbeatOrder[i], kIconSize, kIconSize, true);
+        controls_.SetWindowPos(kHeartbeatOrder[i], kIconSize, kIconSize, ZOrder::kTop);
 }
 
 void MonitorDialog::OnTimer() {
@@ -138,9 +138,9 @@ void MonitorDialog::StepHeartbeat(int32_t tickToggle) {
     if (tickToggle == state_.lastTickToggle) return;
     state_.lastTickToggle = tickToggle;
     // Hidden: no size, at the bottom; shown: full size, on top. Positions never change.
-    controls_.SetWindowPos(kHeartbeatOrder[state_.heartbeatStep % 3], 0, 0, false);
+    controls_.SetWindowPos(kHeartbeatOrder[state_.heartbeatStep % 3], 0, 0, ZOrder::kBottom);
     controls_.SetWindowPos(kHeartbeatOrder[(state_.heartbeatStep + 1) % 3], kIconSize, kIconSize,
-                           true);
+                           ZOrder::kTop);
     // Kept below the 32-bit limit with the same position modulo 3.
     state_.heartbeatStep = (state_.heartbeatStep + 1) % 3000000;
 }

@@ -37,9 +37,11 @@ void Win32DialogControls::ShowWindow(int id, bool show) {
     ::ShowWindow(Item(id), show ? SW_SHOW : SW_HIDE);
 }
 
-void Win32DialogControls::SetWindowPos(int id, int width, int height, bool top) {
-    ::SetWindowPos(Item(id), top ? HWND_TOP : HWND_BOTTOM, 0, 0, width, height,
-                   SWP_NOMOVE | SWP_NOACTIVATE);
+void Win32DialogControls::SetWindowPos(int id, int width, int height, ZOrder order) {
+    UINT flags = SWP_NOMOVE | SWP_NOACTIVATE;
+    if (order == ZOrder::kUnchanged) flags |= SWP_NOZORDER;
+    ::SetWindowPos(Item(id), order == ZOrder::kBottom ? HWND_BOTTOM : HWND_TOP, 0, 0, width, height,
+                   flags);
 }
 
 void Win32DialogControls::SetReadOnly(int id, bool readOnly) {

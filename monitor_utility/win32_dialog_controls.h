@@ -16,7 +16,7 @@ class Win32DialogControls : public DialogControls {
     void LimitText(int id, int limit) override;
     void EnableWindow(int id, bool enable) override;
     void ShowWindow(int id, bool show) override;
-    void SetWindowPos(int id, int width, int height, bool top) override;
+    void SetWindowPos(int id, int width, int height, ZOrder order) override;
     void SetReadOnly(int id, bool readOnly) override;
     bool IsReadOnly(int id) override;
     bool IsChecked(int id) override;

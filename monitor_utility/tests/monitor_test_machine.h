@@ -60,11 +60,12 @@ class FakeDialog : public DialogControls {
     void LimitText(int id, int limit) override { controls[id].limit = limit; }
     void EnableWindow(int id, bool enable) override { controls[id].enabled = enable; }
     void ShowWindow(int id, bool show) override { controls[id].visible = show; }
-    void SetWindowPos(int id, int width, int height, bool top) override {
+    void SetWindowPos(int id, int width, int height, ZOrder order) override {
         controls[id].width = width;
         controls[id].height = height;
+        if (order == ZOrder::kUnchanged) return;
         zOrder.erase(std::remove(zOrder.begin(), zOrder.end(), id), zOrder.end());
-        if (top) {
+        if (order == ZOrder::kTop) {
             zOrder.insert(zOrder.begin(), id);
         } else {
             zOrder.push_back(id);

@@ -112,6 +112,14 @@ sleep 1
 f=$out/typed.out; probe typed controls
 qxr_expect_eq "$(text "$f" 1000)" "1/2/2003 4:5:6" "the entry stays while it is pending"
 qxr_expect_eq "$(field "$f" 1001 enabled)" 1 "typing enables Set"
+# Enter in the field goes to the invisible default button: nothing is set, nothing closes.
+xdotool key Return
+sleep 0.6
+f=$out/entered.out; probe entered controls
+qxr_expect_eq "$(text "$f" 1000)" "1/2/2003 4:5:6" "Enter in the field leaves the entry pending"
+qxr_wine_run cardtime0 30 "$QXR_WINE_ARCH" qxrcardclient.exe time >/dev/null
+qxr_expect "$out/cardtime0.out" '^time rc=0 ' "card read back"
+qxr_expect_not "$out/cardtime0.out" '^time rc=0 2003-' "Enter in the field does not set the card"
 import -window root "$out/qxrset-internal.png" 2>/dev/null
 green=$(green_pixels "$f" cardfield)
 qxr_expect_range "$green" 5 100000 "card field text drawn in green ($green pixels)"
