@@ -207,7 +207,7 @@ BOOL SimProcess::GetVersionExA(OSVERSIONINFOA* info) {
         return FALSE;
     }
     const bool nt = platformId_ == VER_PLATFORM_WIN32_NT;
-    info->dwMajorVersion = 4;
+    info->dwMajorVersion = majorVersion_;
     info->dwMinorVersion = nt ? 0 : 10;
     info->dwBuildNumber = nt ? 1381 : 2222;
     info->dwPlatformId = platformId_;

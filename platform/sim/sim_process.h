@@ -59,6 +59,7 @@ class SimProcess : public platform::ProcessScheduling,
 
     // Scenario controls.
     void SetPlatformId(DWORD platformId) { platformId_ = platformId; }
+    void SetMajorVersion(DWORD major) { majorVersion_ = major; }
     // The calls in `calls` (SimProcessCall bits) fail with ERROR_ACCESS_DENIED until changed.
     void FailCalls(unsigned calls) { failing_ = calls; }
     void SetPriorityClassValue(DWORD priorityClass) { priorityClass_ = priorityClass; }
@@ -94,6 +95,7 @@ class SimProcess : public platform::ProcessScheduling,
     const DWORD* OpenTokenAccess(HANDLE token) const;
 
     DWORD platformId_ = VER_PLATFORM_WIN32_NT;
+    DWORD majorVersion_ = 4;
     unsigned failing_ = 0;
     DWORD priorityClass_ = NORMAL_PRIORITY_CLASS;
     int threadPriority_ = THREAD_PRIORITY_NORMAL;

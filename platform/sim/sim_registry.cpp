@@ -30,9 +30,12 @@ bool SimRegistry::Resolve(HKEY parent, LPCSTR subKey, std::string* path) const {
     return true;
 }
 
-LSTATUS SimRegistry::Failing(Operation operation, const std::string& lowerPath) const {
+LSTATUS SimRegistry::Failing(Operation operation, const std::string& lowerPath,
+                             LPCSTR valueName) const {
     for (const Failure& failure : failures_) {
-        if (failure.operation == operation &&
+        const bool valueMatches = failure.valueName.empty() ||
+                                  (valueName != nullptr && Lower(valueName) == failure.valueName);
+        if (failure.operation == operation && valueMatches &&
             lowerPath.compare(0, failure.prefix.size(), failure.prefix) == 0) {
             return failure.error;
         }
@@ -122,7 +125,7 @@ LSTATUS SimRegistry::RegQueryValueExA(HKEY key, LPCSTR name, DWORD* type, BYTE* 
     std::string path;
     const Key* k = KeyOfHandle(key, &path);
     if (k == nullptr) return ERROR_INVALID_HANDLE;
-    if (const LSTATUS error = Failing(kQueryValue, path)) return error;
+    if (const LSTATUS error = Failing(kQueryValue, path, name)) return error;
     const auto it = k->values.find(Lower(name != nullptr ? name : ""));
     if (it == k->values.end()) return ERROR_FILE_NOT_FOUND;
     const SimRegistryValue& value = it->second;
@@ -148,7 +151,7 @@ LSTATUS SimRegistry::RegSetValueExA(HKEY key, LPCSTR name, DWORD type, const BYT
     std::string path;
     Key* k = KeyOfHandle(key, &path);
     if (k == nullptr) return ERROR_INVALID_HANDLE;
-    if (const LSTATUS error = Failing(kSetValue, path)) return error;
+    if (const LSTATUS error = Failing(kSetValue, path, name)) return error;
     if (data == nullptr && size > 0) return ERROR_INVALID_PARAMETER;
     SimRegistryValue value;
     value.type = type;
@@ -240,9 +243,10 @@ bool SimRegistry::GetDword(const std::string& path, const std::string& name, DWO
     return true;
 }
 
-void SimRegistry::FailOperation(Operation operation, const std::string& pathPrefix, LSTATUS error) {
+void SimRegistry::FailOperation(Operation operation, const std::string& pathPrefix, LSTATUS error,
+                                const std::string& valueName) {
     std::lock_guard<std::mutex> lock(mutex_);
-    failures_.push_back(Failure{operation, Lower(pathPrefix), error});
+    failures_.push_back(Failure{operation, Lower(pathPrefix), error, Lower(valueName)});
 }
 
 void SimRegistry::ClearFailures() {

@@ -49,8 +49,10 @@ class SimRegistry : public platform::Registry {
     bool GetValue(const std::string& path, const std::string& name, SimRegistryValue* value) const;
     // False when missing or not 4 bytes long.
     bool GetDword(const std::string& path, const std::string& name, DWORD* value) const;
-    // Operations on paths that start with `pathPrefix` fail with `error` until cleared.
-    void FailOperation(Operation operation, const std::string& pathPrefix, LSTATUS error);
+    // Operations on paths that start with `pathPrefix` fail with `error` until cleared; with a
+    // `valueName`, only the value operations on that one value do.
+    void FailOperation(Operation operation, const std::string& pathPrefix, LSTATUS error,
+                       const std::string& valueName = std::string());
     void ClearFailures();
     int OpenHandleCount() const;
     int SetValueCount() const;
@@ -72,12 +74,14 @@ class SimRegistry : public platform::Registry {
         Operation operation;
         std::string prefix;  // lower case
         LSTATUS error;
+        std::string valueName;  // lower case; empty for every value
     };
 
     static std::string Lower(const std::string& text);
     // Full lower-case path of parent + subKey; false for an unknown parent handle.
     bool Resolve(HKEY parent, LPCSTR subKey, std::string* path) const;
-    LSTATUS Failing(Operation operation, const std::string& lowerPath) const;
+    LSTATUS Failing(Operation operation, const std::string& lowerPath,
+                    LPCSTR valueName = nullptr) const;
     HKEY NewHandle(const std::string& lowerPath);
     void CreateKeyLocked(const std::string& path);
     const Key* FindKey(const std::string& path) const;

@@ -116,6 +116,7 @@ BOOL SimServiceManager::StartServiceA(SC_HANDLE handle, DWORD, LPCSTR*) {
     DWORD error = 0;
     SimService* service = ServiceOf(handle, SERVICE_START, &error);
     if (service == nullptr) return Fail(error);
+    ++service->startRequests;
     if (Fails(kStartService)) return FALSE;
     if (service->startType == SERVICE_DISABLED) return Fail(ERROR_SERVICE_DISABLED);
     if (service->state != SERVICE_STOPPED) return Fail(ERROR_SERVICE_ALREADY_RUNNING);

@@ -32,6 +32,7 @@ struct SimService {
     DWORD state = SERVICE_STOPPED;
     bool refusesStop = false;  // a stop control fails with ERROR_SERVICE_CANNOT_ACCEPT_CTRL
     int startCount = 0;
+    int startRequests = 0;  // StartServiceA calls on an open handle, failed ones included
     int stopCount = 0;
 };
 
