@@ -6,8 +6,6 @@
 //                        checked=0|1 x=.. y=.. w=.. h=.. text=<text>" (screen rectangle)
 //   heartbeat            "heartbeat=N": the heartbeat icon that can be seen
 //   window CAPTION       "window found=0|1" for a top-level window with exactly that caption
-//   adjustment           "adjustment kept=0|1": whether the system keeps a time adjustment
-//                        set by a program (it sets and restores the nominal value)
 #include <windows.h>
 
 #include <cstdio>
@@ -76,40 +74,10 @@ void Heartbeat() {
     std::printf("heartbeat=none\n");
 }
 
-bool EnableSystemTimePrivilege() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-        return false;
-    }
-    TOKEN_PRIVILEGES p{};
-    p.PrivilegeCount = 1;
-    p.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    const bool ok = LookupPrivilegeValueA(nullptr, SE_SYSTEMTIME_NAME, &p.Privileges[0].Luid) &&
-                    AdjustTokenPrivileges(token, FALSE, &p, 0, nullptr, nullptr);
-    CloseHandle(token);
-    return ok;
-}
-
-void Adjustment() {
-    DWORD adjustment = 0, increment = 0;
-    BOOL disabled = FALSE;
-    GetSystemTimeAdjustment(&adjustment, &increment, &disabled);
-    EnableSystemTimePrivilege();
-    SetSystemTimeAdjustment(increment + 1, FALSE);
-    DWORD after = 0;
-    GetSystemTimeAdjustment(&after, &increment, &disabled);
-    SetSystemTimeAdjustment(increment, FALSE);
-    std::printf("adjustment kept=%d\n", after == increment + 1 ? 1 : 0);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "adjustment") == 0) {
-            Adjustment();
-            continue;
-        }
         if (std::strcmp(argv[i], "window") == 0 && i + 1 < argc) {
             const HWND window = FindWindowA(nullptr, argv[++i]);
             std::printf("window found=%d\n", window != nullptr && IsWindowVisible(window) ? 1 : 0);
