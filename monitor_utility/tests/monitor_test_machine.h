@@ -12,9 +12,9 @@
 
 #include "card_access/card_library.h"
 #include "card_access/library_card_client.h"
+#include "card_simulator/sim_machine.h"
 #include "monitor_utility/dialog_controls.h"
 #include "monitor_utility/monitor_dialog.h"
-#include "platform/sim/sim_machine.h"
 
 namespace qxr::monitor::testing {
 
