@@ -9,6 +9,7 @@
 // name ("QxrGetTime", not "_QxrGetTime@4"); the platform default elsewhere.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(_WIN32)
@@ -84,11 +85,50 @@ struct CardVersion {
 
 #pragma pack(pop)
 
+// The layouts every client program is compiled against: each field at its byte offset.
+#define QXR_FIELD_AT(record, field, offset) \
+    static_assert(offsetof(record, field) == (offset), #record "." #field " offset")
+QXR_FIELD_AT(CardTime, year, 0);
+QXR_FIELD_AT(CardTime, month, 4);
+QXR_FIELD_AT(CardTime, day, 8);
+QXR_FIELD_AT(CardTime, hour, 12);
+QXR_FIELD_AT(CardTime, minute, 16);
+QXR_FIELD_AT(CardTime, second, 20);
+QXR_FIELD_AT(CardTime, millisecond, 24);
+QXR_FIELD_AT(CardTime, auxWord, 28);
+QXR_FIELD_AT(CardTime, latchCounterLow, 32);
+QXR_FIELD_AT(CardTime, latchCounterHigh, 36);
 static_assert(sizeof(CardTime) == 40, "CardTime layout");
+QXR_FIELD_AT(CardStatus, gpsPresent, 0);
+QXR_FIELD_AT(CardStatus, statusFlag4, 1);
+QXR_FIELD_AT(CardStatus, reference, 4);
+QXR_FIELD_AT(CardStatus, statusCode11, 8);
+QXR_FIELD_AT(CardStatus, statusCode13, 12);
+QXR_FIELD_AT(CardStatus, statusByte2, 16);
+QXR_FIELD_AT(CardStatus, statusByte3, 20);
+QXR_FIELD_AT(CardStatus, tickToggle, 24);
 static_assert(sizeof(CardStatus) == 28, "CardStatus layout");
+QXR_FIELD_AT(CardPosition, coord1Word, 0);
+QXR_FIELD_AT(CardPosition, coord1Micro, 4);
+QXR_FIELD_AT(CardPosition, coord1Tag, 12);
+QXR_FIELD_AT(CardPosition, coord2Word, 16);
+QXR_FIELD_AT(CardPosition, coord2Micro, 20);
+QXR_FIELD_AT(CardPosition, coord2Tag, 28);
+QXR_FIELD_AT(CardPosition, milliValue, 32);
+QXR_FIELD_AT(CardPosition, deciValue1, 40);
+QXR_FIELD_AT(CardPosition, deciValue2, 48);
 static_assert(sizeof(CardPosition) == 56, "CardPosition layout");
+QXR_FIELD_AT(CardSignalQuality, header1, 0);
+QXR_FIELD_AT(CardSignalQuality, header2, 4);
+QXR_FIELD_AT(CardSignalQuality, channelA, 8);
+QXR_FIELD_AT(CardSignalQuality, channelB, 56);
 static_assert(sizeof(CardSignalQuality) == 104, "CardSignalQuality layout");
+QXR_FIELD_AT(CardVersion, part1, 0);
+QXR_FIELD_AT(CardVersion, part2, 4);
+QXR_FIELD_AT(CardVersion, part3, 8);
+QXR_FIELD_AT(CardVersion, part4, 12);
 static_assert(sizeof(CardVersion) == 16, "CardVersion layout");
+#undef QXR_FIELD_AT
 
 extern "C" {
 QXRTIME_EXPORT uint32_t QXRAPI QxrGetDriverVersion(CardVersion* version);

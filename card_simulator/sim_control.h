@@ -8,6 +8,7 @@
    input it only reports the state. */
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 /* Which fields of a QxrSimControl to apply. */
@@ -60,6 +61,34 @@ typedef struct QxrSimState {
 } QxrSimState;
 
 #ifdef __cplusplus
+/* The driver and the tool are built apart (and the tool for both Windows builds): each field
+   at its byte offset. */
+#define QXR_SIM_FIELD_AT(record, field, offset) \
+    static_assert(offsetof(record, field) == (offset), #record "." #field " offset")
+QXR_SIM_FIELD_AT(QxrSimControl, size, 0);
+QXR_SIM_FIELD_AT(QxrSimControl, apply, 4);
+QXR_SIM_FIELD_AT(QxrSimControl, reference, 8);
+QXR_SIM_FIELD_AT(QxrSimControl, gpsFitted, 12);
+QXR_SIM_FIELD_AT(QxrSimControl, offset, 16);
+QXR_SIM_FIELD_AT(QxrSimControl, tickFrozen, 24);
+QXR_SIM_FIELD_AT(QxrSimControl, failWith, 28);
+QXR_SIM_FIELD_AT(QxrSimControl, noData, 32);
+QXR_SIM_FIELD_AT(QxrSimControl, reserved, 36);
 static_assert(sizeof(QxrSimControl) == 40, "QxrSimControl layout");
+QXR_SIM_FIELD_AT(QxrSimState, size, 0);
+QXR_SIM_FIELD_AT(QxrSimState, reference, 4);
+QXR_SIM_FIELD_AT(QxrSimState, gpsFitted, 8);
+QXR_SIM_FIELD_AT(QxrSimState, tickFrozen, 12);
+QXR_SIM_FIELD_AT(QxrSimState, offset, 16);
+QXR_SIM_FIELD_AT(QxrSimState, failWith, 24);
+QXR_SIM_FIELD_AT(QxrSimState, noData, 28);
+QXR_SIM_FIELD_AT(QxrSimState, busType, 32);
+QXR_SIM_FIELD_AT(QxrSimState, ioPort, 36);
+QXR_SIM_FIELD_AT(QxrSimState, irq, 40);
+QXR_SIM_FIELD_AT(QxrSimState, requestCount, 44);
+QXR_SIM_FIELD_AT(QxrSimState, setTimeCount, 48);
+QXR_SIM_FIELD_AT(QxrSimState, reserved, 52);
+QXR_SIM_FIELD_AT(QxrSimState, signature, 56);
 static_assert(sizeof(QxrSimState) == 120, "QxrSimState layout");
+#undef QXR_SIM_FIELD_AT
 #endif

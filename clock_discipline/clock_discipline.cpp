@@ -1,5 +1,7 @@
 #include "clock_discipline/clock_discipline.h"
 
+#include <limits>
+
 #include "clock_discipline/discipline_trace.h"
 #include "clock_discipline/priority_boost.h"
 #include "clock_discipline/privilege_guard.h"
@@ -16,6 +18,17 @@ constexpr LPCSTR kSystemTimePrivilege = "SeSystemtimePrivilege";
 
 const char* TrueFalse(bool value) {
     return value ? "TRUE" : "FALSE";
+}
+
+// Offsets beyond about 24.8 days stop at the ends of the 32-bit result, keeping their sign.
+int32_t MillisecondsHeld(int64_t milliseconds) {
+    if (milliseconds > std::numeric_limits<int32_t>::max()) {
+        return std::numeric_limits<int32_t>::max();
+    }
+    if (milliseconds < std::numeric_limits<int32_t>::min()) {
+        return std::numeric_limits<int32_t>::min();
+    }
+    return static_cast<int32_t>(milliseconds);
 }
 
 bool PlausibleDate(const SYSTEMTIME& date) {
@@ -139,18 +152,25 @@ int32_t ClockDiscipline::Update(int64_t cardTime, int32_t timeSetBias, int64_t l
         offset = SaturatingAdd(offset, elapsed);
     }
 
-    if (rampSteps_ > 0 && lowerLimit_ <= offset && offset <= upperLimit_) {
-        Slew(offset, average);
+    DWORD adjustment = 0;
+    if (rampSteps_ > 0 && lowerLimit_ <= offset && offset <= upperLimit_ &&
+        SlewAdjustment(offset, average, &adjustment)) {
+        Slew(offset, adjustment, average);
     } else {
         offset = SetInOneStep(offset, SaturatingAdd(cardTime, elapsed));
     }
-    return static_cast<int32_t>(offset / -kTicksPerMillisecond);
+    return MillisecondsHeld(offset / -kTicksPerMillisecond);
 }
 
-void ClockDiscipline::Slew(int64_t offset, DWORD average) {
-    // The per-tick value is 32 bits; the sum wraps as the system's unsigned value does.
-    const DWORD adjustment =
-        average + static_cast<DWORD>(static_cast<uint64_t>(offset / rampSteps_));
+bool ClockDiscipline::SlewAdjustment(int64_t offset, DWORD average, DWORD* adjustment) const {
+    // Formed in 64 bits: a rate the system's 32-bit value cannot hold is no rate at all.
+    const int64_t value = int64_t{average} + offset / rampSteps_;
+    if (value < 0 || value > int64_t{std::numeric_limits<DWORD>::max()}) return false;
+    *adjustment = static_cast<DWORD>(value);
+    return true;
+}
+
+void ClockDiscipline::Slew(int64_t offset, DWORD adjustment, DWORD average) {
     DWORD applied = adjustment;
     if (adjustment == timeIncrement_) {
         // Never leave the marker value: nudge one unit toward where the rate has been.

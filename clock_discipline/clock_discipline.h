@@ -25,6 +25,7 @@ class ClockDiscipline {
     // 100 us, subtracted from the offset that is slewed away; latchCounter: performance-counter
     // value at which the card time was latched (0 = unknown). Returns system minus card in
     // milliseconds, or 0 when the clock is not ours to adjust or the card date is implausible.
+    // Beyond the 32-bit range (about 24.8 days) the result stops at its end, sign kept.
     int32_t Update(int64_t cardTime, int32_t timeSetBias, int64_t latchCounter);
     bool IsAdjustmentAvailable();
     // Puts the clock back to its nominal rate if this engine changed it.
@@ -45,7 +46,10 @@ class ClockDiscipline {
     // Moves every entry one place older, makes the increment the newest entry and returns
     // the average of the entries as they stood before.
     DWORD PushIncrementAndAverage();
-    void Slew(int64_t offset, DWORD average);
+    // The per-tick value that removes `offset` over one ramp on top of `average`; false when
+    // it does not fit the system's 32-bit value, so that the offset is set in one step.
+    bool SlewAdjustment(int64_t offset, DWORD average, DWORD* adjustment) const;
+    void Slew(int64_t offset, DWORD adjustment, DWORD average);
     // Returns the offset to report: unchanged, or 0 when the date was rejected.
     int64_t SetInOneStep(int64_t offset, int64_t time);
 

@@ -9,6 +9,8 @@ PriorityBoost::PriorityBoost(platform::ProcessScheduling& scheduling, DWORD prio
       thread_(scheduling.GetCurrentThread()),
       savedClass_(scheduling.GetPriorityClass(process_)),
       savedThreadPriority_(scheduling.GetThreadPriority(thread_)) {
+    // A class that cannot be read could not be put back: then nothing is changed at all.
+    if (savedClass_ == 0) return;
     // The class values are compared as numbers, as the system's own constants run.
     if (savedClass_ < priorityClass) {
         classChanged_ = scheduling_.SetPriorityClass(process_, priorityClass) != FALSE;

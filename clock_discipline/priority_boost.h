@@ -1,5 +1,6 @@
 // Raises the process's priority class and the calling thread's priority for a critical
-// stretch, and puts back whatever it changed when it goes out of scope.
+// stretch, and puts back whatever it changed when it goes out of scope. When the current
+// class cannot be read it changes nothing.
 #pragma once
 
 #include "platform/ports/process_control.h"

@@ -19,12 +19,14 @@ native=(cmake ninja-build g++ make googletest libgtest-dev libgmock-dev pkg-conf
 # The /usr/bin wrappers (package "wine") are deliberately not installed: with wine32 present
 # /usr/bin/wine starts the 32-bit loader even for x86_64 programs.
 windows=(mingw-w64 binutils-mingw-w64 wine64 xvfb xdotool x11-apps imagemagick)
+# clang with its runtime (libFuzzer, sanitizers) builds the fuzz targets.
+fuzz=(clang libclang-rt-14-dev)
 # qemu-user from bookworm-backports runs the 32-bit Wine loader on kernels that cannot execute
 # 32-bit programs; bookworm's own qemu 7.2 is far too slow for it (about a minute a process).
 backports=(qemu-user qemu-user-binfmt)
 
 if [ "$what" = --list ]; then
-    printf '%s\n' "${native[@]}" "${windows[@]}" "${backports[@]}" wine32
+    printf '%s\n' "${native[@]}" "${windows[@]}" "${fuzz[@]}" "${backports[@]}" wine32
     exit 0
 fi
 
@@ -35,7 +37,7 @@ export DEBIAN_FRONTEND=noninteractive
 need=()
 for p in "${native[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || need+=("$p"); done
 if [ "$what" = all ]; then
-    for p in "${windows[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || need+=("$p"); done
+    for p in "${windows[@]}" "${fuzz[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || need+=("$p"); done
 fi
 
 if [ "$what" = all ] && ! dpkg -s wine32:i386 >/dev/null 2>&1; then

@@ -10,7 +10,7 @@
 
 #include "card_access/card_library.h"
 #include "card_access/library_card_client.h"
-#include "platform/sim/sim_machine.h"
+#include "card_simulator/sim_machine.h"
 #include "simulation/latch_jitter_device.h"
 #include "sync_service/console_output.h"
 #include "sync_service/event_messages.h"

@@ -96,10 +96,6 @@ void SanitizeSyncParameters(SyncParameters* parameters) {
         parameters->rampDuration > kMaxRampDuration) {
         parameters->rampDuration = defaults.rampDuration;
     }
-    if (parameters->maxAdjustPct < kMinMaxAdjustPct ||
-        parameters->maxAdjustPct > kMaxMaxAdjustPct) {
-        parameters->maxAdjustPct = defaults.maxAdjustPct;
-    }
 }
 
 }  // namespace qxr::sync

@@ -19,22 +19,21 @@ struct SyncParameters {
     int32_t timeSetBias = 15;    // 100 us units
 };
 
-// Values outside these ranges cannot drive the engine or the loop and give way to the
-// default: a ramp below 1 s would never correct; above a day its millisecond interval leaves
-// the tick counter's range. A negative percentage breaks the slew limits (-100 divides by
-// zero) and above 1000 % the limit arithmetic could overflow.
+// A ramp of 0 or less gives way to the default: the engine could only step with it, and at 0
+// the correction interval (negative, taken unsigned) would never elapse. So does a ramp above
+// 4,294,967 s, whose interval in milliseconds no longer fits the 32-bit tick arithmetic.
+// Every other ramp, and every percentage, is the engine's to handle: it keeps the ramp in 64
+// bits, forms the limits' products exactly and sets in one step what no 32-bit rate can slew.
 inline constexpr int32_t kMinRampDuration = 1;
-inline constexpr int32_t kMaxRampDuration = 86400;
-inline constexpr int32_t kMinMaxAdjustPct = 0;
-inline constexpr int32_t kMaxMaxAdjustPct = 1000;
+inline constexpr int32_t kMaxRampDuration = 4294967;
 
 // Size of the parameters key name buffer.
 inline constexpr int kParametersKeySize = 160;
 void ParametersKeyName(const char* serviceName, char* out, int size);
 
 // Reads every value present with exactly 4 bytes of data (whatever its type); the others keep
-// the settings they had. A missing key leaves all of them. Then out-of-range values fall back
-// to their defaults.
+// the settings they had. A missing key leaves all of them. Then a ramp outside its range falls
+// back to its default.
 void ReadSyncParameters(platform::Registry& registry, const char* serviceName,
                         SyncParameters* parameters);
 
@@ -42,7 +41,7 @@ void ReadSyncParameters(platform::Registry& registry, const char* serviceName,
 // stay as they are. False when the key cannot be created.
 bool SeedSyncParameters(platform::Registry& registry, const char* serviceName);
 
-// Puts values the engine or the loop cannot use back to their defaults.
+// Puts a ramp the loop cannot use back to its default.
 void SanitizeSyncParameters(SyncParameters* parameters);
 
 }  // namespace qxr::sync

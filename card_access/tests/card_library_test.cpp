@@ -8,7 +8,7 @@
 
 #include "card_access/library_card_client.h"
 #include "card_access/qxr_requests.h"
-#include "platform/sim/sim_card_device.h"
+#include "card_simulator/sim_card_device.h"
 #include "platform/sim/sim_clock.h"
 
 namespace qxr::card_access {

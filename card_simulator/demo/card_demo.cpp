@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "card_access/card_library.h"
-#include "platform/sim/sim_card_device.h"
+#include "card_simulator/sim_card_device.h"
 #include "platform/sim/sim_clock.h"
 
 namespace {

@@ -232,6 +232,28 @@ TEST(ClockDisciplineResultTest, SystemMinusCardInMillisecondsTruncatedTowardZero
     }
 }
 
+// Offsets beyond the 32-bit millisecond range (a dead CMOS battery) stop at its ends with
+// the right sign, while the clock itself is set to the card time.
+TEST(ClockDisciplineResultTest, OffsetsBeyondThirtyTwoBitsAreHeldAtTheLimits) {
+    constexpr int64_t kDay = 86400 * kSecond;
+    const int64_t ahead[] = {25 * kDay, 30 * kDay, 8401 * kDay};  // the last: 23 years
+    for (const int64_t cardAhead : ahead) {
+        for (const int sign : {1, -1}) {
+            SCOPED_TRACE(::testing::Message() << sign * cardAhead / kDay << " days");
+            EngineTestMachine machine;
+            ClockDiscipline engine(machine.Ports(), 10, 100);
+            const int64_t cardTime = machine.CardTimeAhead(sign * cardAhead);
+            EXPECT_EQ(engine.Update(cardTime, 0, 0), sign > 0
+                                                         ? std::numeric_limits<int32_t>::min()
+                                                         : std::numeric_limits<int32_t>::max());
+            EXPECT_EQ(machine.clock.SystemTime(), cardTime);
+        }
+    }
+    EngineTestMachine machine;  // just inside the range: unchanged
+    ClockDiscipline engine(machine.Ports(), 10, 100);
+    EXPECT_EQ(engine.Update(machine.CardTimeAhead(-21474836470000LL), 0, 0), 2147483647);
+}
+
 TEST(ClockDisciplineResultTest, ImplausibleDatesLeaveTheClockAloneAndReturnZero) {
     struct Case {
         int64_t cardTime;
@@ -495,6 +517,25 @@ TEST(ClockDisciplineAvailabilityTest, SecondEngineStaysOutWhileTheFirstHoldsTheC
     EXPECT_TRUE(first.IsAdjustmentAvailable());
 }
 
+// The learned rate belongs to the time before another program steered the clock: coming
+// back, the engine starts again from the nominal rate.
+TEST(ClockDisciplineAvailabilityTest, AveragingBufferIsRefilledWhenTheClockComesBack) {
+    EngineTestMachine machine;
+    ClockDiscipline first(machine.Ports(), 10, 100);
+    first.Update(machine.CardTimeAhead(-640), 0, 0);
+    ASSERT_EQ(first.AveragingEntry(0), kIncrement - 1);
+    first.StopAdjustment();
+
+    ClockDiscipline second(machine.Ports(), 10, 100);
+    second.Update(machine.CardTimeAhead(2000), 0, 0);
+    ASSERT_FALSE(first.IsAdjustmentAvailable());
+    second.StopAdjustment();
+    ASSERT_TRUE(first.IsAdjustmentAvailable());
+    for (int i = 0; i < ClockDiscipline::kAveragingLength; ++i) {
+        EXPECT_EQ(first.AveragingEntry(i), kIncrement) << "entry " << i;
+    }
+}
+
 TEST(ClockDisciplineAvailabilityTest, OneStepSetKeepsTheClockMarkedAsTaken) {
     EngineTestMachine machine;
     ClockDiscipline first(machine.Ports(), 10, 100);
@@ -620,6 +661,26 @@ TEST(ClockDisciplineAvailabilityTest, UpdateNestsThePriorityBoostInsideThePrivil
 
 // ---- Parameters and inputs at the ends of their ranges -----------------------------------
 
+// The largest per-tick value the system holds is slewed; one unit of rate more is set in one
+// step rather than applied wrapped.
+TEST(ClockDisciplineParametersTest, SlewOnlyWhileThePerTickValueFitsThirtyTwoBits) {
+    const int64_t fits = (int64_t{0xFFFFFFFF} - kIncrement) * 640 + 639;
+    for (const int64_t offset : {fits, fits + 1}) {
+        SCOPED_TRACE(offset);
+        EngineTestMachine machine;
+        ClockDiscipline engine(machine.Ports(), 10, std::numeric_limits<int32_t>::max());
+        ASSERT_GE(engine.UpperLimit(), fits + 1);
+        engine.Update(machine.CardTimeAhead(offset), 0, 0);
+        if (offset == fits) {
+            EXPECT_EQ(machine.clock.SetSystemTimeCount(), 0);
+            EXPECT_EQ(machine.clock.CurrentAdjustment(), 0xFFFFFFFFu);
+        } else {
+            EXPECT_EQ(machine.clock.SetSystemTimeCount(), 1);
+            EXPECT_EQ(machine.clock.CurrentAdjustment(), kIncrement - 1);
+        }
+    }
+}
+
 TEST(ClockDisciplineParametersTest, NegativePercentagesNeverSlew) {
     // -50 % keeps its formula's (crossed) limits; -100 % and below, which divided by zero or
     // by a negative number, now give a lower limit of 0 over a negative upper one.
@@ -652,10 +713,12 @@ TEST(ClockDisciplineParametersTest, HugePercentagesAndRampsStayInRange) {
         EXPECT_EQ(engine.UpperLimit(), 2147483647000000LL);
         // 10^8 x 2,147,483,647 / 2,147,483,747 = 99,999,995.34
         EXPECT_EQ(engine.LowerLimit(), -99999995);
-        // A slew of 2.1 x 10^14 per 640 ticks wraps the 32-bit per-tick value, as it always did.
-        engine.Update(machine.CardTimeAhead(2147483647000000LL), 0, 0);
-        const uint64_t quotient = 2147483647000000ULL / 640;
-        EXPECT_EQ(machine.clock.CurrentAdjustment(), static_cast<DWORD>(kIncrement + quotient));
+        // Within the limits, but 2.1 x 10^14 per 640 ticks is no 32-bit rate: set in one step.
+        const int64_t cardTime = machine.CardTimeAhead(2147483647000000LL);
+        EXPECT_EQ(engine.Update(cardTime, 0, 0), std::numeric_limits<int32_t>::min());
+        EXPECT_EQ(machine.clock.SetSystemTimeCount(), 1);
+        EXPECT_EQ(machine.clock.SystemTime(), cardTime);
+        EXPECT_EQ(machine.clock.CurrentAdjustment(), kIncrement - 1);
     }
     {
         EngineTestMachine machine;

@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "card_simulator/sim_machine.h"
 #include "clock_discipline/discipline_ports.h"
 #include "clock_discipline/discipline_trace.h"
-#include "platform/sim/sim_machine.h"
 
 namespace qxr::discipline::testing {
 

@@ -75,18 +75,25 @@ TEST(PriorityBoostTest, RestoresOnlyWhatItChanged) {
 }
 
 TEST(PriorityBoostTest, UnreadablePrioritiesAreLeftAlone) {
+    // An unreadable class (read as 0) could never be put back: neither the class nor the
+    // thread is touched, although the thread's priority itself reads fine.
     SimProcess process;
-    process.FailCalls(sim::kGetThreadPriority | sim::kGetPriorityClass);
+    process.FailCalls(sim::kGetPriorityClass);
     {
-        // The class reads as 0, which is below any class; the thread reads as the error value,
-        // which is above any target.
         PriorityBoost boost(process, HIGH_PRIORITY_CLASS, 2);
-        EXPECT_EQ(process.PriorityClass(), static_cast<DWORD>(HIGH_PRIORITY_CLASS));
+        EXPECT_FALSE(boost.ClassChanged());
         EXPECT_FALSE(boost.ThreadChanged());
     }
+    EXPECT_EQ(process.SetPriorityClassCount(), 0);
     EXPECT_EQ(process.SetThreadPriorityCount(), 0);
-    // The saved class was the failure value 0, which the system refuses: the class stays.
-    EXPECT_EQ(process.PriorityClass(), static_cast<DWORD>(HIGH_PRIORITY_CLASS));
+    EXPECT_EQ(process.PriorityClass(), static_cast<DWORD>(NORMAL_PRIORITY_CLASS));
+
+    // An unreadable thread priority reads as the error value, above any target.
+    SimProcess other;
+    other.FailCalls(sim::kGetThreadPriority);
+    { PriorityBoost boost(other, HIGH_PRIORITY_CLASS, 2); }
+    EXPECT_EQ(other.SetThreadPriorityCount(), 0);
+    EXPECT_EQ(other.PriorityClass(), static_cast<DWORD>(NORMAL_PRIORITY_CLASS));
 }
 
 // ---- PrivilegeGuard ----------------------------------------------------------------------

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "card_simulator/sim_machine.h"
 #include "device_config/device_settings_ids.h"
-#include "platform/sim/sim_machine.h"
 
 namespace qxr::device_config {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/sim_machine.h"
+#include "card_simulator/sim_machine.h"
 
 namespace qxr::install {
 namespace {

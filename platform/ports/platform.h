@@ -1,5 +1,5 @@
 // The whole set of platform ports a program of this system runs on. A program gets one from
-// its Win32 adapters (win32/) or from a simulated machine (sim/sim_machine.h).
+// its Win32 adapters (win32/) or from a simulated machine (card_simulator/sim_machine.h).
 #pragma once
 
 #include "platform/ports/device_io.h"

@@ -72,6 +72,10 @@ SC_HANDLE SimServiceManager::OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD 
         SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
         return nullptr;
     }
+    if ((access & deniedAccess_) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     return NewHandle(Handle{false, key, access});
 }
 
@@ -340,9 +344,15 @@ void SimServiceManager::FailCall(Call call, DWORD error) {
     failures_[call] = error;
 }
 
+void SimServiceManager::DenyServiceAccess(DWORD access) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    deniedAccess_ = access;
+}
+
 void SimServiceManager::ClearFailures() {
     std::lock_guard<std::mutex> lock(mutex_);
     failures_.clear();
+    deniedAccess_ = 0;
 }
 
 std::vector<SERVICE_STATUS> SimServiceManager::ReportedStatuses() const {

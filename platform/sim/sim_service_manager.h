@@ -85,6 +85,10 @@ class SimServiceManager : public platform::ServiceManager {
     void SetRefusesStop(const std::string& name, bool refuses);
     // The call fails with `error` until cleared.
     void FailCall(Call call, DWORD error);
+    // A service opened asking for any of these access rights is refused with
+    // ERROR_ACCESS_DENIED, as for a caller the service's security does not grant them to;
+    // cleared with the failures.
+    void DenyServiceAccess(DWORD access);
     void ClearFailures();
     void SetDispatchMode(DispatchMode mode) { dispatchMode_ = mode; }
     // Sends a control to the registered handler: at once on the calling thread in inline mode,
@@ -125,6 +129,7 @@ class SimServiceManager : public platform::ServiceManager {
     std::map<std::string, SimService> services_;  // by lower-case name
     std::map<SC_HANDLE, Handle> handles_;
     std::map<Call, DWORD> failures_;
+    DWORD deniedAccess_ = 0;
     std::uintptr_t nextHandle_ = 0x2000;
     SimJournal* journal_ = nullptr;
 

@@ -241,6 +241,20 @@ TEST_F(CommandLineTest, RemoveFailures) {
     EXPECT_EQ(events[0].text, "The QxrSync service could not be removed.\r\n");
     EXPECT_TRUE(m.services.HasService("QxrSync"));
 
+    // Installed as far as the query can tell, but not to be opened for removal: the error,
+    // no event, nothing stopped or restored.
+    m.services.ClearFailures();
+    m.console.Clear();
+    m.eventLog.Clear();
+    m.services.SetState("QxrSync", SERVICE_RUNNING);
+    m.services.DenyServiceAccess(DELETE);
+    EXPECT_EQ(Run({"-u"}), 0);
+    EXPECT_EQ(m.console.Text(), "Could not remove QxrSync.  Error 5.\n");
+    EXPECT_TRUE(m.Logged().empty());
+    sim::SimService entry;
+    ASSERT_TRUE(m.services.GetService("QxrSync", &entry));
+    EXPECT_EQ(entry.state, static_cast<DWORD>(SERVICE_RUNNING));
+
     // A service that will not stop is still deleted.
     m.services.ClearFailures();
     m.console.Clear();

@@ -118,6 +118,31 @@ TEST_F(LifecycleTest, LibraryFailureStopsWithoutStopPending) {
     EXPECT_EQ(m.NowMs(), 2000);  // left at once, without a last sleep
 }
 
+// The code is written with "%d": codes of 2^31 and above read as negative numbers.
+TEST_F(LifecycleTest, LibraryErrorCodesOfTwoToTheThirtyFirstAndAbove) {
+    const struct {
+        uint32_t code;
+        const char* text;
+    } cases[] = {{0x80000000u, "Dll error: -2147483648\r\n"},
+                 {0xFFFFFFFFu, "Dll error: -1\r\n"},
+                 {0xC0000005u, "Dll error: -1073741819\r\n"}};
+    for (const auto& c : cases) {
+        testing::ServiceTestMachine machine;
+        machine.card.statusError = c.code;
+        sim::SimService entry;
+        entry.name = "QxrSync";
+        entry.state = SERVICE_START_PENDING;
+        machine.services.AddService(entry);
+        machine.StopAt(60000);  // only a safety net
+        SyncService service(machine.ports, machine.card, machine.console);
+        ASSERT_TRUE(service.RunDispatcher());
+        const auto events = machine.Logged();
+        ASSERT_EQ(events.size(), 2u);
+        EXPECT_EQ(events[1].id, 112u);
+        EXPECT_EQ(events[1].text, c.text);
+    }
+}
+
 class FailingInit : public CNTService {
   public:
     using CNTService::CNTService;

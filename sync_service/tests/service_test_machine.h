@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "card_access/card_client.h"
+#include "card_simulator/sim_machine.h"
 #include "platform/ports/platform.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_event_log.h"
 #include "platform/sim/sim_journal.h"
-#include "platform/sim/sim_machine.h"
 #include "platform/sim/sim_process.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_service_manager.h"
@@ -68,6 +68,7 @@ class ScriptedCard : public card_access::CardClient {
         time->minute = st.wMinute;
         time->second = st.wSecond;
         time->millisecond = 777;  // must not be used
+        if (editTime) editTime(time);
         return 0;
     }
     uint32_t SetTime(const CardTime*) override { return ERROR_NOT_SUPPORTED; }
@@ -76,6 +77,7 @@ class ScriptedCard : public card_access::CardClient {
     bool gpsPresent = true;
     uint32_t statusError = 0;
     uint32_t timeError = 0;
+    std::function<void(CardTime*)> editTime;  // changes a successful reading
     std::atomic<int> statusCalls{0};
     std::vector<int64_t> timeCallsAt;
 

@@ -2,9 +2,12 @@
 // delays, the GPS-off-line pop-up, corrections and their events, and the parameters.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "clock_discipline/discipline_trace.h"
 #include "sync_service/sync_service.h"
 #include "sync_service/tests/service_test_machine.h"
 
@@ -154,6 +157,21 @@ TEST_F(SyncLoopTest, OnBoardClockThenNoReferenceWithinTheDelay) {
     EXPECT_EQ(PopupTimesMs(), std::vector<int64_t>{10000});
 }
 
+// GPS lost to no reference: event 107 at once and no event 108 "?" (GPS has been logged,
+// which cleared the change tick), but the pop-up armed by the change to GPS still falls due
+// when its delay has run out, as the card has GPS and the reference is not GPS.
+TEST_F(SyncLoopTest, GpsToNoReference) {
+    SetParameter("LogThreshold", 0);
+    m.At(4000, [&] { m.card.reference = kNone; });
+    RunUntil(60000);
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 2u);
+    ExpectEvent(events[0], 0, 108, EVENTLOG_INFORMATION_TYPE,
+                "Using GPS as the time reference.\r\n");
+    ExpectEvent(events[1], 4000, 107, EVENTLOG_WARNING_TYPE, "No time reference available.\r\n");
+    EXPECT_EQ(PopupTimesMs(), std::vector<int64_t>{10000});
+}
+
 TEST_F(SyncLoopTest, ReferenceValuesOutOfRangeAreTakenModuloThree) {
     SetParameter("LogThreshold", 0);
     m.card.reference = 5;                         // on-board clock
@@ -243,11 +261,21 @@ TEST_F(SyncLoopTest, PopupThreadThatCannotStartDoesNotBlockLaterOnes) {
 // --- Corrections ----------------------------------------------------------------------
 
 TEST_F(SyncLoopTest, OffsetTextsAsWritten) {
-    // The texts of the three offsets named for the event, spelled out.
+    // The texts of the three offsets named for the event, spelled out; beyond about 24.8
+    // days the engine's 32-bit result stops at its limits with the right sign.
+    constexpr int64_t kDayMs = 86400000;
     const struct {
         int64_t ms;
         const char* text;
-    } cases[] = {{-1250, "-1.250"}, {5, "0.005"}, {999, "0.999"}};
+    } cases[] = {{-1250, "-1.250"},
+                 {5, "0.005"},
+                 {999, "0.999"},
+                 {-25 * kDayMs, "-2147483.648"},
+                 {25 * kDayMs, "2147483.647"},
+                 {-30 * kDayMs, "-2147483.648"},
+                 {30 * kDayMs, "2147483.647"},
+                 {-8401 * kDayMs, "-2147483.648"},  // 23 years: a dead CMOS battery
+                 {8401 * kDayMs, "2147483.647"}};
     for (const auto& c : cases) {
         testing::ServiceTestMachine machine(ClockWith(c.ms));
         machine.registry.SetDword(kParametersKey, "TimeSetBias", 0);
@@ -263,6 +291,10 @@ TEST_F(SyncLoopTest, OffsetTextsAsWritten) {
         ASSERT_GE(events.size(), 2u);
         EXPECT_EQ(events[1].id, 109u);
         EXPECT_EQ(events[1].strings, std::vector<std::string>{c.text});
+        if (c.ms >= kDayMs || c.ms <= -kDayMs) {  // the clock itself was set to the card
+            const int64_t error = machine.clock.SystemTime() - machine.clock.TrueTime();
+            EXPECT_LT(error < 0 ? -error : error, 10000000) << c.text;
+        }
     }
 }
 
@@ -325,6 +357,88 @@ TEST_F(FailedCardTimeTest, SkipsTheCorrectionAndRestartsTheInterval) {
     EXPECT_EQ(reported, std::vector<int64_t>{10000});
 }
 
+// A reading whose fields make no calendar time is not handed to the engine at all: no
+// trace of an update, no event 109, and the interval starts again as after a failed read.
+TEST_F(FailedCardTimeTest, UnconvertibleCardTimesAreSkippedLikeFailedReads) {
+    const struct {
+        const char* name;
+        std::function<void(CardTime*)> edit;
+    } cases[] = {
+        {"second 60", [](CardTime* t) { t->second = 60; }},
+        {"all zero", [](CardTime* t) { *t = CardTime{}; }},
+        {"month 13", [](CardTime* t) { t->month = 13; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::ServiceTestMachine machine(ClockWith(2000));
+        machine.registry.SetDword(kParametersKey, "LogThreshold", 1);
+        machine.card.editTime = c.edit;
+        std::vector<std::string> updateTraces;
+        discipline::DisciplineTraceSink previous =
+            discipline::SetDisciplineTraceSink([&](const char* line) {
+                if (std::string(line).rfind("GetSysTimeAdjust", 0) != 0) {
+                    updateTraces.push_back(std::to_string(machine.NowMs()) + " " + line);
+                }
+            });
+        machine.At(9000, [&] { machine.card.editTime = nullptr; });
+        sim::SimService entry;
+        entry.name = "QxrSync";
+        entry.state = SERVICE_START_PENDING;
+        machine.services.AddService(entry);
+        machine.StopAt(15000);
+        SyncService service(machine.ports, machine.card, machine.console);
+        ASSERT_TRUE(service.RunDispatcher());
+        discipline::SetDisciplineTraceSink(std::move(previous));
+
+        std::vector<int64_t> corrections;
+        for (int64_t t : machine.card.timeCallsAt) corrections.push_back(machine.MsOf(t));
+        EXPECT_EQ(corrections, (std::vector<int64_t>{0, 10000}));
+        ASSERT_FALSE(updateTraces.empty());
+        EXPECT_EQ(updateTraces.front().rfind("10000 ", 0), 0u) << updateTraces.front();
+        std::vector<int64_t> reported;
+        for (const Event& e : machine.Logged()) {
+            if (e.id == 109) reported.push_back(e.ms);
+        }
+        EXPECT_EQ(reported, std::vector<int64_t>{10000});
+        EXPECT_EQ(machine.clock.SetSystemTimeCount(), 0);
+    }
+}
+
+// The 64-bit latch counter is high:low with the low word taken unsigned: a low word with bit
+// 31 set must not carry its sign into the high word.
+class LatchCounterTest : public SyncLoopTest {
+  protected:
+    // Uptime 3,700 s at 10 MHz: the counter is 0x8'9D5F'3200, its low word above 2^31.
+    LatchCounterTest() : SyncLoopTest(ClockWith(1500, 3700000)) {}
+};
+
+TEST_F(LatchCounterTest, LowWordWithBitThirtyOneSet) {
+    SetParameter("LogThreshold", 1);
+    SetParameter("TimeSetBias", 0);
+    constexpr int64_t kAge = 2 * 10000000;  // the card time was latched 2 s before the read
+    m.card.editTime = [&](CardTime* t) {
+        LARGE_INTEGER counter{};
+        m.clock.QueryPerformanceCounter(&counter);
+        const uint64_t latch = static_cast<uint64_t>(counter.QuadPart - kAge);
+        ASSERT_GE(latch & 0xFFFFFFFFu, 0x80000000u);
+        SYSTEMTIME st{};
+        FileTimeToSystemTimeFields(m.clock.TrueTime() - kAge, &st);
+        t->second = st.wSecond;
+        t->minute = st.wMinute;
+        t->hour = st.wHour;
+        t->day = st.wDay;
+        t->month = st.wMonth;
+        t->year = st.wYear;
+        t->latchCounterLow = static_cast<uint32_t>(latch);
+        t->latchCounterHigh = static_cast<uint32_t>(latch >> 32);
+    };
+    RunUntil(500);
+    // The age brings the reading up to the present: only the system's 1.5 s lead remains.
+    const auto events = LoopEvents();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].text, "Correcting system time offset of 1.500 seconds.\r\n");
+}
+
 class ShortUptimeTest : public SyncLoopTest {
   protected:
     ShortUptimeTest() : SyncLoopTest(ClockWith(0, 5000)) {}
@@ -370,24 +484,38 @@ TEST_F(SyncLoopTest, ParametersOfTheWrongSizeKeepTheirDefaults) {
     EXPECT_EQ(parameters.msgThreshold, 0x00636261);
 }
 
-TEST_F(SyncLoopTest, UnusableRampAndPercentageFallBackToDefaults) {
-    for (const int32_t ramp : {0, -5, 86401}) {
-        for (const int32_t percent : {-100, -1, 1001}) {
-            testing::ServiceTestMachine machine;
-            machine.registry.SetDword(kParametersKey, "RampDuration", static_cast<DWORD>(ramp));
-            machine.registry.SetDword(kParametersKey, "MaxAdjustPct", static_cast<DWORD>(percent));
-            machine.registry.SetDword(kParametersKey, "LogThreshold", 0);
-            sim::SimService entry;
-            entry.name = "QxrSync";
-            entry.state = SERVICE_START_PENDING;
-            machine.services.AddService(entry);
-            machine.StopAt(25000);
-            SyncService service(machine.ports, machine.card, machine.console);
-            ASSERT_TRUE(service.RunDispatcher());
-            EXPECT_EQ(service.Parameters().rampDuration, 10);
-            EXPECT_EQ(service.Parameters().maxAdjustPct, 100);
-            EXPECT_EQ(machine.card.timeCallsAt.size(), 3u) << ramp << " " << percent;
-        }
+// Only a ramp of 0 or less, or one whose millisecond interval leaves 32 bits, gives way to
+// the default; every other stored ramp and every percentage is used as it stands.
+TEST_F(SyncLoopTest, OnlyUnusableRampsFallBackToTheDefault) {
+    const struct {
+        int32_t ramp;
+        int32_t percent;
+        int32_t usedRamp;
+        std::size_t corrections;  // in 25 s; a ramp of a day or more has not elapsed yet
+    } cases[] = {
+        {0, -100, 10, 3},
+        {-5, 1001, 10, 3},
+        {4294968, std::numeric_limits<int32_t>::max(), 10, 3},
+        {std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min(), 10, 3},
+        {86401, -1, 86401, 0},
+        {4294967, 100000, 4294967, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.ramp << " s, " << c.percent << " %");
+        testing::ServiceTestMachine machine;
+        machine.registry.SetDword(kParametersKey, "RampDuration", static_cast<DWORD>(c.ramp));
+        machine.registry.SetDword(kParametersKey, "MaxAdjustPct", static_cast<DWORD>(c.percent));
+        machine.registry.SetDword(kParametersKey, "LogThreshold", 0);
+        sim::SimService entry;
+        entry.name = "QxrSync";
+        entry.state = SERVICE_START_PENDING;
+        machine.services.AddService(entry);
+        machine.StopAt(25000);
+        SyncService service(machine.ports, machine.card, machine.console);
+        ASSERT_TRUE(service.RunDispatcher());
+        EXPECT_EQ(service.Parameters().rampDuration, c.usedRamp);
+        EXPECT_EQ(service.Parameters().maxAdjustPct, c.percent);
+        EXPECT_EQ(machine.card.timeCallsAt.size(), c.corrections);
     }
 }
 

@@ -1,4 +1,4 @@
-#include "platform/sim/sim_card_device.h"
+#include "card_simulator/sim_card_device.h"
 
 #include <cstring>
 

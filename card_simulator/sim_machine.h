@@ -1,6 +1,7 @@
 // A whole simulated PC in a few lines: every port of the system backed by its in-memory
 // stand-in, wired together (the clock's privilege check to the process token, the card device
-// to the clock, virtual time stamps on events, pop-ups and deferred threads).
+// to the clock, virtual time stamps on events, pop-ups and deferred threads). It fits the
+// simulated card into the platform's stand-ins (platform/sim/), so it lives up here.
 //
 //     qxr::sim::SimMachine pc;                      // defaults: NT 4.0, 156,250 tick, GPS card
 //     qxr::card_access::CardLibrary library(pc.device);
@@ -9,8 +10,8 @@
 
 #include <string>
 
+#include "card_simulator/sim_card_device.h"
 #include "platform/ports/platform.h"
-#include "platform/sim/sim_card_device.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_event_log.h"
 #include "platform/sim/sim_process.h"
