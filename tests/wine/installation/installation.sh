@@ -32,9 +32,9 @@ loader=$(qxr_wine_loader x86_64)
 services='HKLM\SYSTEM\CurrentControlSet\Services'
 drv_params="$services"'\QxrDrv\Parameters'
 
-# keys FILE: every registry key under Services and SOFTWARE, one per line, as they stand.
+# keys FILE: every registry key under HKLM\SYSTEM and HKLM\SOFTWARE, one per line.
 keys() {
-    { qxr_wine_reg query "$services" /s; qxr_wine_reg query 'HKLM\SOFTWARE' /s; } |
+    { qxr_wine_reg query 'HKLM\SYSTEM' /s; qxr_wine_reg query 'HKLM\SOFTWARE' /s; } |
         grep '^HKEY_' | sort >"$1"
 }
 keys "$out/keys.before"
