@@ -192,7 +192,7 @@ class MonitorMachine {
           privileges(pc.process),
           ports{pc.device,  pc.clock,   pc.clock,        pc.clock,    pc.process,
                 privileges, pc.process, pc.registry,     pc.services, pc.eventLog,
-                pc.debug,   pc.threads, pc.messageBoxes, pc.module} {
+                pc.debug,   pc.threads, pc.messageBoxes, pc.module,   pc.files} {
         pc.module.SetVersion(true, platform::FileVersion{1, 2, 0, 0});
     }
 
