@@ -15,11 +15,18 @@ PlotInput TrackingPlotInput(const std::vector<sync::TrackingRecord>& records,
     sync::FormatIsoTime(origin, first, sizeof first);
     plot.title = "QxrSync tracking log " + name + ": system clock against the card";
     plot.timeLabel = std::string("time since ") + first;
-    const double spanS = static_cast<double>(records.back().cardTime - origin) / 1e7;
-    PlotThinner thinner(spanS);
+    // Time along the log, across jumps of the card or the system clock.
+    std::vector<double> times(records.size(), 0.0);
+    for (size_t i = 1; i < records.size(); ++i)
+        times[i] =
+            times[i - 1] + static_cast<double>(ElapsedBetween(records[i - 1], records[i])) / 1e7;
+    PlotThinner thinner(times.back());
     int32_t reference = -1;
-    for (const sync::TrackingRecord& r : records) {
-        const double t = static_cast<double>(r.cardTime - origin) / 1e7;
+    size_t stepRun = 0;  // index + 1 of the mark of the current run of steps; 0 = none
+    int stepCount = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        const sync::TrackingRecord& r = records[i];
+        const double t = times[i];
         thinner.Add(t, r.offsetMs);
         if (r.reference != reference) {
             // Coloured as event 108 would be: GPS information, the others warnings.
@@ -27,7 +34,16 @@ PlotInput TrackingPlotInput(const std::vector<sync::TrackingRecord>& records,
             plot.events.push_back({t, 108, type, sync::TrackingReferenceName(r.reference)});
             reference = r.reference;
         }
-        if (r.action == sync::TrackingAction::kStep) plot.events.push_back({t, 0, kStepMark, ""});
+        // A run of steps (a clock that will not stay set) is one mark, labelled with its count.
+        if (r.action != sync::TrackingAction::kStep) {
+            stepRun = 0;
+        } else if (stepRun == 0) {
+            plot.events.push_back({t, 0, kStepMark, "step"});
+            stepRun = plot.events.size();
+            stepCount = 1;
+        } else {
+            plot.events[stepRun - 1].label = std::to_string(++stepCount) + " steps";
+        }
     }
     plot.offsets = thinner.Take();
     plot.lockBoundMs = 2 * records.back().increment / 1e4;

@@ -14,15 +14,31 @@ int64_t WholeMs(int64_t fileTime) {
 
 }  // namespace
 
-void TrackingSummary::Add(const sync::TrackingRecord& record) {
+int64_t ElapsedBetween(const sync::TrackingRecord& before, const sync::TrackingRecord& after) {
+    const int64_t card = after.cardTime - before.cardTime;
+    const int64_t system = after.systemTime - before.systemTime;
+    const int64_t disagreement = card > system ? card - system : system - card;
+    if (disagreement <= 10000000) return card > 0 ? card : 0;
+    if (card < 0) return system > 0 ? system : 0;
+    if (system < 0) return card;
+    return card < system ? card : system;
+}
+
+void TrackingSummary::Add(const sync::TrackingRecord& exact) {
+    // To the millisecond, as the log holds the times.
+    sync::TrackingRecord record = exact;
+    record.cardTime = WholeMs(exact.cardTime) * 10000;
+    record.systemTime = WholeMs(exact.systemTime) * 10000;
     TrackingFigures& f = figures_;
     const int64_t cardMs = WholeMs(record.cardTime);
     if (f.corrections == 0) {
         f.firstMs = cardMs;
         f.increment = record.increment;
-    } else if (record.increment != f.increment) {
-        mixedIncrements_ = true;
+    } else {
+        f.spanMs += ElapsedBetween(last_, record) / 10000;
+        if (record.increment != f.increment) mixedIncrements_ = true;
     }
+    last_ = record;
     f.lastMs = cardMs;
     ++f.corrections;
     switch (record.action) {
@@ -58,7 +74,7 @@ TrackingFigures TrackingSummary::Figures() const {
 
 void PrintTrackingFigures(const TrackingFigures& f, std::ostream& out) {
     char line[256];
-    const int64_t spanMs = f.lastMs - f.firstMs;
+    const int64_t spanMs = f.spanMs;
     std::snprintf(
         line, sizeof line, "  span %lld d %02lld:%02lld:%02lld.%03lld\n",
         static_cast<long long>(spanMs / 86400000), static_cast<long long>(spanMs / 3600000 % 24),

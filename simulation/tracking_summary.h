@@ -18,12 +18,18 @@ struct TrackingFigures {
     int declined = 0;     // the engine made no correction (the clock was not its own)
     int64_t firstMs = 0;  // card time of the first and last line, ms since 1601
     int64_t lastMs = 0;
+    int64_t spanMs = 0;  // time the log covers, across jumps of either clock
     int32_t maxAbsOffsetMs = 0;
     double rmsOffsetMs = 0;
     double meanAdjustment = 0;  // per tick, 100-ns units
     uint32_t increment = 0;     // nominal; 0 when the lines disagree
     double ratePpm = 0;         // mean of (adjustment - increment) / increment, in ppm
 };
+
+// Real time between two lines, in 100-ns units: the card's time difference, unless the card
+// or the system clock jumped in between (the two then disagree by more than a second), when
+// it is the smaller non-negative one of the two, the clock that did not jump.
+int64_t ElapsedBetween(const sync::TrackingRecord& before, const sync::TrackingRecord& after);
 
 class TrackingSummary {
   public:
@@ -32,6 +38,7 @@ class TrackingSummary {
 
   private:
     TrackingFigures figures_;
+    sync::TrackingRecord last_;
     bool mixedIncrements_ = false;
     double sumSquares_ = 0;
     double sumAdjustment_ = 0;

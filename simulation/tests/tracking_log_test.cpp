@@ -184,6 +184,24 @@ TEST(TrackingLogTest, HoldoverDriftShowsAgainstTrueUtc) {
     }
 }
 
+// Time along a log goes on through a jump of either clock: a card set back, a system clock
+// stepped by an hour, each taken from the clock that did not jump.
+TEST(TrackingLogTest, TimeAlongTheLogSurvivesAJumpOfEitherClock) {
+    constexpr int64_t kS = 10000000;
+    auto at = [](int64_t system, int64_t card) {
+        sync::TrackingRecord r;
+        r.systemTime = system;
+        r.cardTime = card;
+        return r;
+    };
+    const sync::TrackingRecord a = at(1000 * kS, 1000 * kS);
+    EXPECT_EQ(ElapsedBetween(a, at(1010 * kS, 1010 * kS + 3)), 10 * kS + 3);  // the card
+    EXPECT_EQ(ElapsedBetween(a, at(1010 * kS, 1008 * kS)), 10 * kS);          // card set back 2 s
+    EXPECT_EQ(ElapsedBetween(a, at(1010 * kS - 3600 * kS, 1010 * kS)), 10 * kS);  // stepped back
+    EXPECT_EQ(ElapsedBetween(a, at(1010 * kS + 3600 * kS, 1010 * kS)), 10 * kS);  // stepped on
+    EXPECT_EQ(ElapsedBetween(a, at(990 * kS, 990 * kS)), 0);  // both back: no time, not negative
+}
+
 TEST(TrackingLogTest, LabelsThatWouldOverlapTakeRowsOfTheirOwn) {
     // "108" and "pop-up" at the same time, one more just after, one far away.
     int rows = 0;
