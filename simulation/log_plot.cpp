@@ -17,9 +17,11 @@ PlotInput TrackingPlotInput(const std::vector<sync::TrackingRecord>& records,
     plot.timeLabel = std::string("time since ") + first;
     // Time along the log, across jumps of the card or the system clock.
     std::vector<double> times(records.size(), 0.0);
-    for (size_t i = 1; i < records.size(); ++i)
-        times[i] =
-            times[i - 1] + static_cast<double>(ElapsedBetween(records[i - 1], records[i])) / 1e7;
+    int64_t interval = 0;
+    for (size_t i = 1; i < records.size(); ++i) {
+        interval = ElapsedBetween(records[i - 1], records[i], interval);
+        times[i] = times[i - 1] + static_cast<double>(interval) / 1e7;
+    }
     PlotThinner thinner(times.back());
     int32_t reference = -1;
     size_t stepRun = 0;  // index + 1 of the mark of the current run of steps; 0 = none

@@ -14,14 +14,17 @@ int64_t WholeMs(int64_t fileTime) {
 
 }  // namespace
 
-int64_t ElapsedBetween(const sync::TrackingRecord& before, const sync::TrackingRecord& after) {
+int64_t ElapsedBetween(const sync::TrackingRecord& before, const sync::TrackingRecord& after,
+                       int64_t usual) {
     const int64_t card = after.cardTime - before.cardTime;
     const int64_t system = after.systemTime - before.systemTime;
-    const int64_t disagreement = card > system ? card - system : system - card;
-    if (disagreement <= 10000000) return card > 0 ? card : 0;
-    if (card < 0) return system > 0 ? system : 0;
-    if (system < 0) return card;
-    return card < system ? card : system;
+    auto distance = [](int64_t a, int64_t b) { return a > b ? a - b : b - a; };
+    int64_t elapsed = card;
+    if (distance(card, system) > 10000000 &&
+        (card < 0 || (system >= 0 && distance(system, usual) < distance(card, usual)))) {
+        elapsed = system;
+    }
+    return elapsed > 0 ? elapsed : 0;
 }
 
 void TrackingSummary::Add(const sync::TrackingRecord& exact) {
@@ -35,7 +38,8 @@ void TrackingSummary::Add(const sync::TrackingRecord& exact) {
         f.firstMs = cardMs;
         f.increment = record.increment;
     } else {
-        f.spanMs += ElapsedBetween(last_, record) / 10000;
+        lastInterval_ = ElapsedBetween(last_, record, lastInterval_);
+        f.spanMs += lastInterval_ / 10000;
         if (record.increment != f.increment) mixedIncrements_ = true;
     }
     last_ = record;

@@ -27,9 +27,11 @@ struct TrackingFigures {
 };
 
 // Real time between two lines, in 100-ns units: the card's time difference, unless the card
-// or the system clock jumped in between (the two then disagree by more than a second), when
-// it is the smaller non-negative one of the two, the clock that did not jump.
-int64_t ElapsedBetween(const sync::TrackingRecord& before, const sync::TrackingRecord& after);
+// or the system clock jumped in between (the two then disagree by more than a second). Then
+// it is the difference of the clock that did not jump, taken to be the one nearer to `usual`
+// (the interval before; corrections come at a steady pace), and never negative.
+int64_t ElapsedBetween(const sync::TrackingRecord& before, const sync::TrackingRecord& after,
+                       int64_t usual);
 
 class TrackingSummary {
   public:
@@ -39,6 +41,7 @@ class TrackingSummary {
   private:
     TrackingFigures figures_;
     sync::TrackingRecord last_;
+    int64_t lastInterval_ = 0;
     bool mixedIncrements_ = false;
     double sumSquares_ = 0;
     double sumAdjustment_ = 0;

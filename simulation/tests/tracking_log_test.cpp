@@ -195,11 +195,14 @@ TEST(TrackingLogTest, TimeAlongTheLogSurvivesAJumpOfEitherClock) {
         return r;
     };
     const sync::TrackingRecord a = at(1000 * kS, 1000 * kS);
-    EXPECT_EQ(ElapsedBetween(a, at(1010 * kS, 1010 * kS + 3)), 10 * kS + 3);  // the card
-    EXPECT_EQ(ElapsedBetween(a, at(1010 * kS, 1008 * kS)), 10 * kS);          // card set back 2 s
-    EXPECT_EQ(ElapsedBetween(a, at(1010 * kS - 3600 * kS, 1010 * kS)), 10 * kS);  // stepped back
-    EXPECT_EQ(ElapsedBetween(a, at(1010 * kS + 3600 * kS, 1010 * kS)), 10 * kS);  // stepped on
-    EXPECT_EQ(ElapsedBetween(a, at(990 * kS, 990 * kS)), 0);  // both back: no time, not negative
+    const int64_t usual = 10 * kS;
+    EXPECT_EQ(ElapsedBetween(a, at(1010 * kS, 1010 * kS + 3), usual), 10 * kS + 3);  // the card
+    EXPECT_EQ(ElapsedBetween(a, at(1010 * kS, 1008 * kS), usual), 10 * kS);   // card set back
+    EXPECT_EQ(ElapsedBetween(a, at(1010 * kS, 1013 * kS), usual), 10 * kS);   // card set on
+    EXPECT_EQ(ElapsedBetween(a, at(1010 * kS, 997 * kS), usual), 10 * kS);    // card back 13 s
+    EXPECT_EQ(ElapsedBetween(a, at(-2590 * kS, 1010 * kS), usual), 10 * kS);  // stepped back
+    EXPECT_EQ(ElapsedBetween(a, at(4610 * kS, 1010 * kS), usual), 10 * kS);   // stepped on
+    EXPECT_EQ(ElapsedBetween(a, at(990 * kS, 990 * kS), usual), 0);  // both back: never negative
 }
 
 TEST(TrackingLogTest, LabelsThatWouldOverlapTakeRowsOfTheirOwn) {
