@@ -1,7 +1,8 @@
 // SyncService::Run: the synchronizer loop. Every pass reads the card status, follows the
 // active reference, corrects the clock once per correction interval, reports reference changes
-// after their delays and starts the GPS-off-line pop-up. Per pass nothing is allocated and
-// nothing is formatted unless an event is written.
+// after their delays and starts the GPS-off-line pop-up; with a tracking log set, each
+// correction also appends its line. Per pass nothing is allocated and nothing is formatted
+// unless an event or a tracking line is written.
 #include <cstdio>
 
 #include "clock_discipline/clock_discipline.h"
