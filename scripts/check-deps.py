@@ -20,7 +20,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # Programs called by name from the scripts, the CMake build and the Wine harness.
 PROGRAMS = [
     # build and test drivers
-    "cmake", "ctest", "ninja", "c++", "cc", "g++", "pkg-config",
+    "cmake", "ctest", "cpack", "ninja", "c++", "cc", "g++", "pkg-config",
     # the fuzz tree (preset "fuzz") and its bounded runs
     "clang", "clang++", "mktemp", "basename", "wc",
     # Debian's python3, called by its path: another python3 may come first on PATH

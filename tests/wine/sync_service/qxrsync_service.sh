@@ -48,29 +48,7 @@ expect_file() {
 # The command-line runs ("-i", "-r") leave theirs in their own stderr, the service in the
 # session's.
 events() {
-    awk '
-        function hex(s,    i, c, v) {
-            v = 0
-            s = tolower(substr(s, 3))
-            for (i = 1; i <= length(s); i++) {
-                c = index("0123456789abcdef", substr(s, i, 1)) - 1
-                v = v * 16 + c
-            }
-            return v
-        }
-        /fixme:advapi:ReportEventA \(/ {
-            if (pending != "") print pending " -"
-            split($0, f, ",")
-            type = hex(f[2]); id = hex(f[4]); count = hex(f[6])
-            pending = id " " (type == 1 ? "error" : type == 2 ? "warning" : "information")
-            if (count == 0) { print pending " -"; pending = "" }
-            next
-        }
-        /:eventlog:ReportEventW L"/ && pending != "" {
-            s = $0; sub(/.*ReportEventW L"/, "", s); sub(/"$/, "", s)
-            print pending " " s; pending = ""
-        }
-        END { if (pending != "") print pending " -" }' "$out/install.err" "$trace" \
+    awk -f "$(dirname "$QXR_WINE_LIB")/qxr_events.awk" "$out/install.err" "$trace" \
         "$out/remove.err" 2>/dev/null
 }
 # wait_event REGEX SECONDS: waits until an event line matches.
