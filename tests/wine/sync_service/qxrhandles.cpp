@@ -1,16 +1,23 @@
-// qxrhandles NAME: the process of a running service and the number of handles it holds open,
-// from the system's process information. Prints "pid=N handles=N" and exits 0, or "error=N"
-// (the Win32 error of the step that failed) and exits 1.
+// qxrhandles NAME: the process of a running service, the number of handles it holds open and
+// its working set, from the system's process list (NtQuerySystemInformation, the source Wine
+// fills; its GetProcessHandleCount reports 0). Prints "pid=N handles=N workingset=N KiB" and
+// exits 0, or "error=N" (the Win32 or NT status of the step that failed) and exits 1.
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 
-int Fail(DWORD error) {
+int Fail(unsigned long error) {
     std::printf("error=%lu\n", error);
     return 1;
 }
+
+using QuerySystemInformation = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+constexpr ULONG kSystemProcessInformation = 5;
+constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004L);
 
 }  // namespace
 
@@ -38,13 +45,31 @@ int main(int argc, char** argv) {
     if (!queried) return Fail(queryError);
     if (status.dwProcessId == 0) return Fail(ERROR_SERVICE_NOT_ACTIVE);
 
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, status.dwProcessId);
-    if (process == nullptr) return Fail(GetLastError());
-    DWORD handles = 0;
-    const BOOL counted = GetProcessHandleCount(process, &handles);
-    const DWORD countError = GetLastError();
-    CloseHandle(process);
-    if (!counted) return Fail(countError);
-    std::printf("pid=%lu handles=%lu\n", status.dwProcessId, handles);
-    return 0;
+    const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) return Fail(GetLastError());
+    std::vector<BYTE> buffer(1 << 16);
+    LONG result = 0;
+    for (;;) {
+        ULONG length = 0;
+        result = query(kSystemProcessInformation, buffer.data(),
+                       static_cast<ULONG>(buffer.size()), &length);
+        if (result != kInfoLengthMismatch) break;
+        buffer.resize(buffer.size() * 2);
+    }
+    if (result < 0) return Fail(static_cast<unsigned long>(result));
+    for (size_t offset = 0;;) {
+        const auto* process =
+            reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer.data() + offset);
+        if (reinterpret_cast<ULONG_PTR>(process->UniqueProcessId) == status.dwProcessId) {
+            std::printf("pid=%lu handles=%lu workingset=%lu KiB\n", status.dwProcessId,
+                        process->HandleCount,
+                        static_cast<unsigned long>(process->VirtualMemoryCounters.WorkingSetSize /
+                                                   1024));
+            return 0;
+        }
+        if (process->NextEntryOffset == 0) break;
+        offset += process->NextEntryOffset;
+    }
+    return Fail(ERROR_NOT_FOUND);
 }
