@@ -191,7 +191,7 @@ TEST(ServiceSoak, FiftyDaysWithGpsOutagesAndDailyDriverRestarts) {
     EXPECT_EQ(handlesAtStart, 2);  // the library's device handle and the event source
     EXPECT_EQ(handlesAtEnd, handlesAtStart);
     EXPECT_EQ(handlesAfter, 0);
-    EXPECT_LT(memoryAtEnd - memoryAtStart, 2048);
+    EXPECT_LT(memoryAtEnd - memoryAtStart, 4096);  // KiB; sanitizer trees keep more
     EXPECT_LE(maxAfterFirstHourMs, kBoundMs);
     ASSERT_EQ(settledMs.size(), recoveries.size());
     for (size_t i = 0; i < settledMs.size(); ++i) {
