@@ -36,9 +36,8 @@ int main(int argc, char** argv) {
     }
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    const BOOL queried = QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
-                                              reinterpret_cast<BYTE*>(&status), sizeof status,
-                                              &needed);
+    const BOOL queried = QueryServiceStatusEx(
+        service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status, &needed);
     const DWORD queryError = GetLastError();
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
@@ -52,8 +51,8 @@ int main(int argc, char** argv) {
     LONG result = 0;
     for (;;) {
         ULONG length = 0;
-        result = query(kSystemProcessInformation, buffer.data(),
-                       static_cast<ULONG>(buffer.size()), &length);
+        result = query(kSystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                       &length);
         if (result != kInfoLengthMismatch) break;
         buffer.resize(buffer.size() * 2);
     }
@@ -62,10 +61,10 @@ int main(int argc, char** argv) {
         const auto* process =
             reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer.data() + offset);
         if (reinterpret_cast<ULONG_PTR>(process->UniqueProcessId) == status.dwProcessId) {
-            std::printf("pid=%lu handles=%lu workingset=%lu KiB\n", status.dwProcessId,
-                        process->HandleCount,
-                        static_cast<unsigned long>(process->VirtualMemoryCounters.WorkingSetSize /
-                                                   1024));
+            std::printf(
+                "pid=%lu handles=%lu workingset=%lu KiB\n", status.dwProcessId,
+                process->HandleCount,
+                static_cast<unsigned long>(process->VirtualMemoryCounters.WorkingSetSize / 1024));
             return 0;
         }
         if (process->NextEntryOffset == 0) break;
