@@ -382,5 +382,72 @@ TEST(ServiceFaultInjection, ServiceManagerRefusesEachCallInTurn) {
     }
 }
 
+// Installation and removal with each registry operation failing in turn under each key
+// they touch. The operator's parameter survives; W32Time is disabled only with its start type
+// noted, and removal puts it back unless the note cannot be read then (it stays disabled, the
+// case of a note deleted by hand); no key stays open.
+TEST(ServiceFaultInjection, RegistryRefusesEachOperationUnderEachKey) {
+    const char* const kOperations[] = {"create", "open", "query", "set"};
+    const char* const kKeys[] = {kParametersKey, testing::kEventSourceKey, testing::kServiceKey,
+                                 testing::kNotedKey};
+    for (int op = 0; op < sim::SimRegistry::kOperationCount; ++op) {
+        for (const char* key : kKeys) {
+            SCOPED_TRACE(std::string(kOperations[op]) + " refused under " + key);
+            testing::ServiceTestMachine m;
+            m.registry.SetDword(kParametersKey, "RampDuration", 20);
+            sim::SimService w32time;
+            w32time.name = "W32Time";
+            w32time.startType = SERVICE_AUTO_START;
+            w32time.state = SERVICE_RUNNING;
+            m.services.AddService(w32time);
+            m.registry.FailOperation(static_cast<sim::SimRegistry::Operation>(op), key,
+                                     ERROR_ACCESS_DENIED);
+            const auto run = [&m](const char* option) {
+                char name[] = "QxrSync.exe";
+                std::string argument = option;
+                char* argv[] = {name, &argument[0], nullptr};
+                m.console.Clear();
+                SyncService service(m.ports, m.card, m.console);
+                return RunServiceProgram(service, m.console, 2, argv);
+            };
+
+            EXPECT_EQ(run("-i"), 0);
+            const bool installed = m.console.Text().find("QxrSync installed.") != std::string::npos;
+            sim::SimService after;
+            m.services.GetService("W32Time", &after);
+            DWORD noted = 0;
+            const bool disabled = after.startType == SERVICE_DISABLED;
+            if (disabled) {
+                EXPECT_TRUE(m.registry.GetDword(testing::kNotedKey, "StartType", &noted));
+                EXPECT_EQ(noted, static_cast<DWORD>(SERVICE_AUTO_START));
+            }
+            DWORD ramp = 0;
+            EXPECT_TRUE(m.registry.GetDword(kParametersKey, "RampDuration", &ramp));
+            EXPECT_EQ(ramp, 20u);
+
+            EXPECT_EQ(run("-r"), 0);
+            const bool removed = m.console.Text().find("QxrSync removed.") != std::string::npos;
+            m.services.GetService("W32Time", &after);
+            const bool noteUnreadable =
+                (op == sim::SimRegistry::kOpenKey || op == sim::SimRegistry::kQueryValue) &&
+                (key == testing::kNotedKey || key == testing::kServiceKey);
+            std::printf(
+                "fault row (QxrSync) registry %s refused under %s: -i %s, W32Time %s "
+                "after it; -r %s, W32Time %s after it\n",
+                kOperations[op], key, installed ? "installed" : "failed",
+                disabled ? "disabled (start type noted)" : "left enabled",
+                removed ? "removed" : "failed",
+                after.startType == SERVICE_AUTO_START ? "automatic" : "disabled");
+            // Only an event source key that cannot be created fails the installation.
+            EXPECT_EQ(installed,
+                      !(op == sim::SimRegistry::kCreateKey && key == testing::kEventSourceKey));
+            EXPECT_TRUE(removed);
+            EXPECT_EQ(after.startType == SERVICE_AUTO_START, !(disabled && noteUnreadable));
+            EXPECT_EQ(m.registry.OpenHandleCount(), 0);
+            EXPECT_EQ(m.services.OpenHandleCount(), 0);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qxr::sync
