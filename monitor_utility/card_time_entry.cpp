@@ -13,7 +13,8 @@ bool IsBlank(char c) {
 
 // Position of the first `c` in text after `from`, or -1.
 long FindAfter(const char* text, long from, char c) {
-    const char* found = std::strchr(text + from + 1, c);
+    // from + 1 first: text + from would point before the text for the first search (-1).
+    const char* found = std::strchr(text + (from + 1), c);
     return found != nullptr ? static_cast<long>(found - text) : -1;
 }
 

@@ -21,6 +21,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAMS = [
     # build and test drivers
     "cmake", "ctest", "cpack", "ninja", "c++", "cc", "g++", "pkg-config",
+    # the fuzz tree (preset "fuzz") and its bounded runs
+    "clang", "clang++", "mktemp", "basename", "wc",
     # Debian's python3, called by its path: another python3 may come first on PATH
     "/usr/bin/python3",
     # the Wine harness and the Wine tests

@@ -80,10 +80,11 @@ bool SeedSyncParameters(platform::Registry& registry, const char* serviceName) {
         int32_t present = 0;
         DWORD type = 0;
         DWORD size = sizeof present;
-        if (registry.RegQueryValueExA(key, entry.name, &type, reinterpret_cast<BYTE*>(&present),
-                                      &size) == ERROR_SUCCESS) {
-            continue;
-        }
+        // Only a value that is missing or too long is replaced: a query that fails for any
+        // other reason says nothing about the value, which may be an operator's setting.
+        const LSTATUS queried = registry.RegQueryValueExA(key, entry.name, &type,
+                                                          reinterpret_cast<BYTE*>(&present), &size);
+        if (queried != ERROR_FILE_NOT_FOUND && queried != ERROR_MORE_DATA) continue;
         const int32_t value = defaults.*entry.field;
         registry.RegSetValueExA(key, entry.name, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                                 sizeof value);

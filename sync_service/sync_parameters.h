@@ -39,8 +39,9 @@ void ParametersKeyName(const char* serviceName, char* out, int size);
 void ReadSyncParameters(platform::Registry& registry, const char* serviceName,
                         SyncParameters* parameters, TrackingLogSettings* tracking = nullptr);
 
-// Writes the default of every value that is missing (or longer than 4 bytes); values present
-// stay as they are. False when the key cannot be created.
+// Writes the default of every value that is missing (or longer than 4 bytes); values present,
+// and values whose query fails for another reason, stay as they are. False when the key
+// cannot be created.
 bool SeedSyncParameters(platform::Registry& registry, const char* serviceName);
 
 // Puts a ramp the loop cannot use back to its default.

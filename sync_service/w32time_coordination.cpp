@@ -28,7 +28,8 @@ void W32TimeCoordination::Disable() {
     }
     platform::ServiceConfig config{};
     if (!services_.QueryServiceConfigA(service.get(), &config)) return;
-    NoteStartType(config.startType);
+    // Without a note removal could never give the start type back: W32Time stays as it is.
+    if (!NoteStartType(config.startType)) return;
     if (config.startType != SERVICE_DISABLED &&
         services_.ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED,
                                        SERVICE_NO_CHANGE)) {
@@ -58,23 +59,28 @@ void W32TimeCoordination::Restore() {
 }
 
 // Written only when not there yet, so the start type noted by the first installation wins.
-void W32TimeCoordination::NoteStartType(DWORD startType) {
+// True when a note is in place afterwards.
+bool W32TimeCoordination::NoteStartType(DWORD startType) {
     HKEY key = nullptr;
     DWORD disposition = 0;
     if (registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName_, REG_OPTION_NON_VOLATILE,
                                   KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, &key,
                                   &disposition) != ERROR_SUCCESS) {
-        return;
+        return false;
     }
     DWORD present = 0;
     DWORD type = 0;
     DWORD size = sizeof present;
-    if (registry_.RegQueryValueExA(key, "StartType", &type, reinterpret_cast<BYTE*>(&present),
-                                   &size) != ERROR_SUCCESS) {
-        registry_.RegSetValueExA(key, "StartType", REG_DWORD,
-                                 reinterpret_cast<const BYTE*>(&startType), sizeof startType);
+    const LSTATUS queried = registry_.RegQueryValueExA(key, "StartType", &type,
+                                                       reinterpret_cast<BYTE*>(&present), &size);
+    bool noted = queried == ERROR_SUCCESS;
+    if (queried == ERROR_FILE_NOT_FOUND || queried == ERROR_MORE_DATA) {
+        noted = registry_.RegSetValueExA(key, "StartType", REG_DWORD,
+                                         reinterpret_cast<const BYTE*>(&startType),
+                                         sizeof startType) == ERROR_SUCCESS;
     }
     registry_.RegCloseKey(key);
+    return noted;
 }
 
 DWORD W32TimeCoordination::NotedStartType() {

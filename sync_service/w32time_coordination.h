@@ -1,6 +1,7 @@
 // Hand-over with the platform's own time service, W32Time: installing the synchronizer stops
 // and disables it after noting its start type; removing the synchronizer puts that start
-// type back. Every failure ends a step quietly; the progress lines go to the console.
+// type back. Every failure ends a step quietly; the progress lines go to the console. W32Time
+// is disabled only once its start type is noted, so that a removal can put it back.
 #pragma once
 
 #include "platform/ports/registry.h"
@@ -21,7 +22,7 @@ class W32TimeCoordination {
     void Restore();
 
   private:
-    void NoteStartType(DWORD startType);
+    bool NoteStartType(DWORD startType);
     DWORD NotedStartType();
 
     platform::ServiceManager& services_;
