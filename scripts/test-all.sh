@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds everything (native, sanitizers, both Windows builds) and runs every test, the Wine
+# Builds everything (native, sanitizers, fuzz targets, both Windows builds) and runs every test, the Wine
 # end-to-end tests included. Goes through every stage even when one fails, prints a table of
 # the stages and, as its last line, the totals over all of them; exits non-zero if any failed.
 set -uo pipefail
@@ -52,10 +52,13 @@ if /usr/bin/python3 scripts/check-deps.py; then record "dependency check" ok; el
 for preset in native asan mingw-x64 mingw-i686; do build "$preset"; done
 build tsan sync_service_thread_test
 build release qxrsim_benchmark
+build fuzz
 
 [ "${built[native]}" = 1 ] && ctest_stage "native tests" --preset native -L native
 [ "${built[asan]}" = 1 ] && ctest_stage "native tests, ASan+UBSan" --preset asan -L native
 [ "${built[tsan]}" = 1 ] && ctest_stage "threaded tests, TSan" --preset tsan -L tsan
+# Each fuzz target runs for a bounded time on a temporary copy of its corpus in the repo.
+[ "${built[fuzz]}" = 1 ] && ctest_stage "fuzz targets, ASan+UBSan" --preset fuzz -L fuzz
 
 if [ "${built[release]}" = 1 ]; then
     echo "=== benchmark: qxrsim, 50 days of service (release build; prints figures, no time limit)"
