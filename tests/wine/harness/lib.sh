@@ -438,6 +438,33 @@ qxr_field() {
 # qxr_line FILE N REGEX: the Nth (1-based) line of FILE that matches REGEX.
 qxr_line() { grep -E -- "$3" "$1" 2>/dev/null | sed -n "${2}p"; }
 
+# --- Event-log entries. Wine stores no events, it traces them (qxr_events.awk; the session
+# needs WINEDEBUG "-all,+eventlog,fixme+advapi"). A test names the trace files in
+# QXR_WINE_EVENT_TRACES: a service's land in the session's stderr, a command-line run's in
+# its own NAME.err.
+QXR_WINE_EVENT_TRACES=()
+QXR_WINE_EVENTS_AWK=$(dirname "${BASH_SOURCE[0]}")/qxr_events.awk
+
+# qxr_wine_events: the events reported so far, one per line: "<id> <type> <string or ->".
+qxr_wine_events() { awk -f "$QXR_WINE_EVENTS_AWK" "${QXR_WINE_EVENT_TRACES[@]}" 2>/dev/null; }
+
+# qxr_wine_wait_events REGEX N SECONDS: waits until N events match; non-zero on timeout.
+qxr_wine_wait_events() {
+    local i
+    for ((i = 0; i < $3 * 4; i++)); do
+        [ "$(qxr_wine_events | grep -cE -- "$1")" -ge "$2" ] && return 0
+        sleep 0.25
+    done
+    return 1
+}
+
+# qxr_expect_events REGEX N SECONDS WHAT: N events match within SECONDS.
+qxr_expect_events() {
+    if qxr_wine_wait_events "$1" "$2" "$3"; then qxr_pass "$4"; else
+        qxr_fail "$4 (fewer than $2 events /$1/ within $3 s)"
+    fi
+}
+
 # qxr_wine_finish: the test's exit status.
 qxr_wine_finish() {
     if [ "$QXR_WINE_FAILURES" -ne 0 ]; then

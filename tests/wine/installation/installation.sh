@@ -78,26 +78,8 @@ ended() {
     qxr_expect_eq "$rc" 0 "$1: ends with exit code 0"
 }
 value() { qxr_wine_reg query "$drv_params" /v "$1" | awk -v n="$1" 'index($0, n) { print $NF }'; }
-# The events reported so far: "<id> <type> <insertion string or ->" (see qxr_events.awk). The
-# command-line runs leave theirs in their own stderr, the service in the session's.
-events() {
-    awk -f "$(dirname "$QXR_WINE_LIB")/qxr_events.awk" "$out/install.err" \
-        "$out/session.err" "$out/remove.err" 2>/dev/null
-}
-# wait_count REGEX N SECONDS: waits until N events match.
-wait_count() {
-    local i
-    for ((i = 0; i < $3 * 4; i++)); do
-        [ "$(events | grep -cE -- "$1")" -ge "$2" ] && return 0
-        sleep 0.25
-    done
-    return 1
-}
-expect_events() {
-    if wait_count "$1" "$2" "$3"; then qxr_pass "$4"; else
-        qxr_fail "$4 (fewer than $2 events /$1/ within $3 s)"
-    fi
-}
+# The command-line runs trace their events in their own stderr, the service in the session's.
+QXR_WINE_EVENT_TRACES=("$out/install.err" "$out/session.err" "$out/remove.err")
 # offset_ms TEXT: "-2.503" -> -2503.
 offset_ms() { awk -v t="$1" 'BEGIN { if (t ~ /^[+-]?[0-9]+\.[0-9][0-9][0-9]$/) printf "%d", t * 1000; else print "none" }'; }
 wait_state() {
@@ -171,11 +153,11 @@ wait_state QxrSync state=4 20 "QxrSync runs after -i"
 qxr_wine_reg query "$services"'\QxrSync' >"$out/svc.reg"
 qxr_expect "$out/svc.reg" "ImagePath +REG_(EXPAND_)?SZ +\"${pkg_win//\\/\\\\}\\\\QxrSync\\.exe\"\$" \
     "the service runs QxrSync.exe from the package's directory"
-expect_events '^100 information QxrSync$' 1 10 "event 100: installed"
-expect_events '^105 information -$' 1 20 "event 105: started"
-expect_events '^108 information GPS$' 1 20 "event 108: GPS is the reference"
-expect_events '^109 information -2\.' 1 20 "event 109: the card's offset corrected"
-first=$(events | grep '^109 ' | head -n 1 | awk '{ print $3 }')
+qxr_expect_events '^100 information QxrSync$' 1 10 "event 100: installed"
+qxr_expect_events '^105 information -$' 1 20 "event 105: started"
+qxr_expect_events '^108 information GPS$' 1 20 "event 108: GPS is the reference"
+qxr_expect_events '^109 information -2\.' 1 20 "event 109: the card's offset corrected"
+first=$(qxr_wine_events | grep '^109 ' | head -n 1 | awk '{ print $3 }')
 qxr_expect_range "$(offset_ms "$first")" -2600 -2400 \
     "event 109 gives the offset, system minus card, of the card 2.5 s ahead ($first s)"
 
@@ -215,16 +197,16 @@ ended qxrset
 
 # --- net stop and net start: the card now 1.5 s behind, corrected after the start.
 admin netstop 60 net stop QxrSync
-expect_events '^106 information -$' 1 20 "net stop QxrSync: event 106"
+qxr_expect_events '^106 information -$' 1 20 "net stop QxrSync: event 106"
 wait_state QxrSync state=1 20 "net stop QxrSync: stopped"
 admin offset2 30 'simulator\qxrsimctl.exe' offset -1500
 admin netstart 60 net start QxrSync
 wait_state QxrSync state=4 20 "net start QxrSync: runs"
-expect_events '^105 information -$' 2 20 "net start QxrSync: event 105 again"
-expect_events '^109 information 1\.' 1 20 "event 109 for the card 1.5 s behind"
-second=$(events | grep '^109 information 1\.' | head -n 1 | awk '{ print $3 }')
+qxr_expect_events '^105 information -$' 2 20 "net start QxrSync: event 105 again"
+qxr_expect_events '^109 information 1\.' 1 20 "event 109 for the card 1.5 s behind"
+second=$(qxr_wine_events | grep '^109 information 1\.' | head -n 1 | awk '{ print $3 }')
 qxr_expect_range "$(offset_ms "$second")" 1400 1600 "event 109 gives +1.5 s ($second s)"
-qxr_expect_not <(events) '^(10[2347]|11[02]) ' "no error or warning event"
+qxr_expect_not <(qxr_wine_events) '^(10[2347]|11[02]) ' "no error or warning event"
 
 # --- Removal, the reverse order.
 rc=0; WINEDEBUG="-all,+eventlog,fixme+advapi" admin remove 60 QxrSync.exe -u || rc=$?
@@ -232,7 +214,7 @@ qxr_expect_eq "$rc" 0 "QxrSync -u: exit code 0"
 qxr_expect "$out/remove.out" '^QxrSync removed\.$' "QxrSync -u: removed"
 qxr_expect "$out/remove.out" "^\\(You must delete the file \"${pkg_win//\\/\\\\}\\\\QxrSync\\.exe\" yourself\\.\\)\$" \
     "QxrSync -u names the program file to delete"
-expect_events '^101 information QxrSync$' 1 10 "event 101: removed"
+qxr_expect_events '^101 information QxrSync$' 1 10 "event 101: removed"
 wait_state QxrSync error=1060 20 "the QxrSync service is gone"
 rc=0; admin ondrakrm 60 Ondrak.exe QxrDrv || rc=$?
 qxr_expect_eq "$rc:$(cat "$out/ondrakrm.out")" "0:" "Ondrak QxrDrv removes the driver silently"
@@ -256,5 +238,5 @@ qxr_expect_eq "$(cat "$out/keys.removed")" "" "no key that was there before is g
     qxr_pass "the driver file and the program directory stay for the administrator to delete" ||
     qxr_fail "the driver file or the program directory went"
 echo "--- events of the run:"
-events | sed 's/^/    /'
+qxr_wine_events | sed 's/^/    /'
 qxr_wine_finish

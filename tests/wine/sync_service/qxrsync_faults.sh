@@ -19,19 +19,7 @@ qxr_wine_install "$QXR_WINE_ARCH" "$QXRSYNC_EXE" "$QXRTIME_DLL" "$QXR_SIMCTL"
 qxr_wine_driver_install 1 0x300 5
 out=$QXR_WINE_DIR
 
-events() { awk -f "$(dirname "$QXR_WINE_LIB")/qxr_events.awk" "$out/install.err" "$out/session.err" 2>/dev/null; }
-# expect_count REGEX N SECONDS WHAT: N event lines match within the time.
-expect_count() {
-    local i
-    for ((i = 0; i < $3 * 4; i++)); do
-        if [ "$(events | grep -cE -- "$1")" -ge "$2" ]; then
-            qxr_pass "$4"
-            return 0
-        fi
-        sleep 0.25
-    done
-    qxr_fail "$4 (fewer than $2 events /$1/ within $3 s)"
-}
+QXR_WINE_EVENT_TRACES=("$out/install.err" "$out/session.err")
 simctl() {
     local rc=0
     qxr_wine_run "$1" 30 "$QXR_WINE_ARCH" qxrsimctl.exe "${@:2}" || rc=$?
@@ -50,26 +38,26 @@ state_is() {
 rc=0
 WINEDEBUG="-all,+eventlog,fixme+advapi" qxr_wine_run install 60 "$QXR_WINE_ARCH" QxrSync.exe -i || rc=$?
 qxr_expect "$out/install.out" '^QxrSync installed\.$' "-i installs and starts the service"
-expect_count '^108 information GPS$' 1 30 "event 108 with GPS"
+qxr_expect_events '^108 information GPS$' 1 30 "event 108 with GPS"
 
 simctl nodata nodata on
-expect_count '^107 warning -$' 1 5 "no data: event 107 (no reference) at once"
+qxr_expect_events '^107 warning -$' 1 5 "no data: event 107 (no reference) at once"
 sleep 11  # past the log delay
 state_is 4 "no data: the service keeps running"
 simctl data nodata off
 sleep 2
-qxr_expect_eq "$(events | grep -cE '^10[78] ')" 2 "no data and back: no event but 107 (and the first 108)"
+qxr_expect_eq "$(qxr_wine_events | grep -cE '^10[78] ')" 2 "no data and back: no event but 107 (and the first 108)"
 state_is 4 "data back: the service still runs"
 
 simctl fail fail 31
-expect_count '^112 error 31$' 1 5 "failing requests: event 112 with 31"
+qxr_expect_events '^112 error 31$' 1 5 "failing requests: event 112 with 31"
 state_is 1 "failing requests: the service has ended by itself"
 simctl nofail fail off
 qxr_expect_eq "$(qxr_wine_service start QxrSync 20000)" "result=ok" "started again"
-expect_count '^108 information GPS$' 2 10 "started again: the card found (108 GPS)"
-qxr_expect_not <(events) '^106 ' "never a stop control (no event 106)"
+qxr_expect_events '^108 information GPS$' 2 10 "started again: the card found (108 GPS)"
+qxr_expect_not <(qxr_wine_events) '^106 ' "never a stop control (no event 106)"
 echo "--- events:"
-events | sed 's/^/    /'
+qxr_wine_events | sed 's/^/    /'
 
 qxr_wine_run remove 60 "$QXR_WINE_ARCH" QxrSync.exe -r >/dev/null || true
 qxr_expect "$out/remove.out" '^QxrSync removed\.$' "-r removes the service"

@@ -43,35 +43,9 @@ expect_file() {
         diff <(printf '%s' "$2") "$out/$1.out" | sed 's/^/    /'
     fi
 }
-# The events reported so far, one per line: "<id> <type> <insertion string or ->", from the
-# stub's trace of ReportEventA (type and id in hex) and the +eventlog trace of its string.
-# The command-line runs ("-i", "-r") leave theirs in their own stderr, the service in the
-# session's.
-events() {
-    awk -f "$(dirname "$QXR_WINE_LIB")/qxr_events.awk" "$out/install.err" "$trace" \
-        "$out/remove.err" 2>/dev/null
-}
-# wait_event REGEX SECONDS: waits until an event line matches.
-wait_event() {
-    local i
-    for ((i = 0; i < $2 * 4; i++)); do
-        events | grep -qE -- "$1" && return 0
-        sleep 0.25
-    done
-    return 1
-}
-# wait_count REGEX N SECONDS: waits until N event lines match.
-wait_count() {
-    local i
-    for ((i = 0; i < $3 * 4; i++)); do
-        [ "$(events | grep -cE -- "$1")" -ge "$2" ] && return 0
-        sleep 0.25
-    done
-    return 1
-}
-expect_event() {
-    if wait_event "$1" "$2"; then qxr_pass "$3"; else qxr_fail "$3 (no event /$1/ within $2 s)"; fi
-}
+# The command-line runs ("-i", "-r") trace their events in their own stderr, the service in
+# the session's.
+QXR_WINE_EVENT_TRACES=("$out/install.err" "$trace" "$out/remove.err")
 reg_value() { qxr_wine_reg query "$1" /v "$2" | awk -v n="$2" '$1 == n { print $3 }'; }
 
 # --- A stand-in W32Time, automatic and running.
@@ -119,9 +93,9 @@ qxr_expect_eq "$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Services\W32Time' Star
     "W32Time disabled"
 
 # --- The service runs its loop against the simulated card.
-expect_event '^100 information QxrSync$' 10 "event 100 (installed)"
-expect_event '^105 information -$' 20 "event 105 (started)"
-expect_event '^108 information GPS$' 20 "event 108 with GPS"
+qxr_expect_events '^100 information QxrSync$' 1 10 "event 100 (installed)"
+qxr_expect_events '^105 information -$' 1 20 "event 105 (started)"
+qxr_expect_events '^108 information GPS$' 1 20 "event 108 with GPS"
 qxr_expect "$trace" 'OutputDebugStringA "\[QxrSync\]\([0-9]+\): CNTService::SetStatus\([0-9]+, 4\)' \
     "trace: RUNNING reported"
 rc=0; sync version2 -V || rc=$?
@@ -133,7 +107,7 @@ expect_file version2 $'QxrSync version 1.0.0.2\nThe service is currently install
 qxr_expect_eq "$(qxr_wine_service stop QxrSync 20000)" "result=ok" "service stopped for reconfiguration"
 qxr_expect_eq "$(qxr_wine_service interactive QxrSync)" "result=ok" "service made interactive"
 qxr_expect_eq "$(qxr_wine_service start QxrSync 20000)" "result=ok" "service started again"
-if wait_count '^108 information GPS$' 2 20; then qxr_pass "event 108 GPS after the restart"; else
+if qxr_wine_wait_events '^108 information GPS$' 2 20; then qxr_pass "event 108 GPS after the restart"; else
     qxr_fail "event 108 GPS after the restart (not seen a second time within 20 s)"; fi
 # popup_windows: ids of the visible windows captioned "QxrSync Warning".
 popup_windows() { xdotool search --onlyvisible --name '^QxrSync Warning$' 2>/dev/null; }
@@ -142,7 +116,7 @@ popup_windows() { xdotool search --onlyvisible --name '^QxrSync Warning$' 2>/dev
 # clock again, followed within the log delay by no reference at all.
 qxr_expect_eq "$(popup_windows | wc -l)" 0 "no pop-up while GPS is the reference"
 simctl_ok lose reference clock gps on
-expect_event '^108 warning on-board clock$' 30 "event 108 on-board clock (warning) after the log delay"
+qxr_expect_events '^108 warning on-board clock$' 1 30 "event 108 on-board clock (warning) after the log delay"
 popup=
 for ((i = 0; i < 40; i++)); do
     popup=$(popup_windows | head -n 1)
@@ -163,21 +137,21 @@ else
     qxr_fail "the GPS-off-line pop-up shows on the display (no window within 10 s)"
 fi
 simctl_ok back reference gps
-if wait_count '^108 information GPS$' 3 10; then qxr_pass "event 108 GPS when it is back"; else
+if qxr_wine_wait_events '^108 information GPS$' 3 10; then qxr_pass "event 108 GPS when it is back"; else
     qxr_fail "event 108 GPS when it is back (not seen a third time within 10 s)"; fi
 simctl_ok lose2 reference clock
 sleep 2  # seen by a few passes (one every 500 ms), well within the 10 s log delay
 simctl_ok none reference none
-expect_event '^107 warning -$' 10 "event 107 (no reference) at once"
-expect_event '^108 warning \?$' 20 "event 108 with ? (warning) when the delay has run out"
+qxr_expect_events '^107 warning -$' 1 10 "event 107 (no reference) at once"
+qxr_expect_events '^108 warning \?$' 1 20 "event 108 with ? (warning) when the delay has run out"
 simctl_ok back2 reference gps
-if wait_count '^108 information GPS$' 4 10; then qxr_pass "event 108 GPS when it is back again"; else
+if qxr_wine_wait_events '^108 information GPS$' 4 10; then qxr_pass "event 108 GPS when it is back again"; else
     qxr_fail "event 108 GPS when it is back again (not seen a fourth time within 10 s)"; fi
-qxr_expect_not <(events) '^112 ' "no library error (event 112)"
+qxr_expect_not <(qxr_wine_events) '^112 ' "no library error (event 112)"
 
 # --- net stop.
 qxr_wine_run netstop 60 "$QXR_WINE_ARCH" net stop qxrsync || true
-expect_event '^106 information -$' 20 "event 106 (stopped)"
+qxr_expect_events '^106 information -$' 1 20 "event 106 (stopped)"
 for ((i = 0; i < 40; i++)); do
     [ "$(qxr_wine_service state QxrSync)" = "state=1" ] && break
     sleep 0.25
@@ -189,7 +163,7 @@ rc=0; traced_sync remove -r || rc=$?
 qxr_expect_eq "$rc" 0 "-r: exit code 0"
 expect_file remove $'W32Time service has been re-enabled.\nW32Time service started.\nQxrSync removed.\n(You must delete the file "C:\\qxr\\'"$QXR_WINE_ARCH"$'\\QxrSync.exe" yourself.)\n' \
     "-r: restores W32Time, removes, names the program's path"
-expect_event '^101 information QxrSync$' 10 "event 101 (removed)"
+qxr_expect_events '^101 information QxrSync$' 1 10 "event 101 (removed)"
 qxr_expect_eq "$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Services\W32Time' Start)" 0x2 \
     "W32Time automatic again"
 qxr_expect_eq "$(qxr_wine_service state W32Time)" "state=4" "W32Time running again"
@@ -197,7 +171,7 @@ rc=0; sync gone -v || rc=$?
 expect_file gone $'QxrSync version 1.0.0.2\nThe service is not installed.\n' "-v after removal"
 
 echo "--- events of the install / run / GPS-loss / stop / remove cycle:"
-events | tee "$out/events.txt" | sed 's/^/    /'
+qxr_wine_events | tee "$out/events.txt" | sed 's/^/    /'
 qxr_wine_service stop W32Time >/dev/null 2>&1 || true
 qxr_wine_service delete W32Time >/dev/null 2>&1 || true
 qxr_wine_finish

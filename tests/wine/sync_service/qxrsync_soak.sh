@@ -21,21 +21,7 @@ qxr_wine_driver_install 1 0x300 5
 out=$QXR_WINE_DIR
 rounds=${QXR_SOAK_ROUNDS:-10}
 
-events() { awk -f "$(dirname "$QXR_WINE_LIB")/qxr_events.awk" "$out/install.err" "$out/session.err" 2>/dev/null; }
-# wait_count REGEX N SECONDS: waits until N event lines match.
-wait_count() {
-    local i
-    for ((i = 0; i < $3 * 4; i++)); do
-        [ "$(events | grep -cE -- "$1")" -ge "$2" ] && return 0
-        sleep 0.25
-    done
-    return 1
-}
-expect_count() {
-    if wait_count "$1" "$2" "$3"; then qxr_pass "$4"; else
-        qxr_fail "$4 (fewer than $2 events /$1/ within $3 s)"
-    fi
-}
+QXR_WINE_EVENT_TRACES=("$out/install.err" "$out/session.err")
 # handles WHEN: the service's pid and handle count, appended to handles.txt.
 handles() {
     local line
@@ -49,8 +35,8 @@ rc=0
 WINEDEBUG="-all,+eventlog,fixme+advapi" qxr_wine_run install 60 "$QXR_WINE_ARCH" QxrSync.exe -i || rc=$?
 qxr_expect_eq "$rc" 0 "-i: exit code 0"
 qxr_expect "$out/install.out" '^QxrSync installed\.$' "-i installs and starts the service"
-expect_count '^105 information -$' 1 30 "event 105 (started)"
-expect_count '^108 information GPS$' 1 30 "event 108 with GPS"
+qxr_expect_events '^105 information -$' 1 30 "event 105 (started)"
+qxr_expect_events '^108 information GPS$' 1 30 "event 108 with GPS"
 
 : >"$out/handles.txt"
 start=$SECONDS
@@ -75,7 +61,7 @@ for ((round = 1; round <= rounds; round++)); do
 
     qxr_wine_driver_stop || qxr_fail "round $round: driver stopped"
     qxr_wine_driver_start || qxr_fail "round $round: driver started again"
-    expect_count '^112 error 5$' "$round" 10 "round $round: the dead device ends the service (event 112, 5)"
+    qxr_expect_events '^112 error 5$' "$round" 10 "round $round: the dead device ends the service (event 112, 5)"
     state=
     for ((i = 0; i < 40; i++)); do
         state=$(qxr_wine_service state QxrSync)
@@ -84,18 +70,18 @@ for ((round = 1; round <= rounds; round++)); do
     done
     qxr_expect_eq "$state" "state=1" "round $round: service stopped"
     qxr_expect_eq "$(qxr_wine_service start QxrSync 20000)" "result=ok" "round $round: started again"
-    expect_count '^105 information -$' $((round + 1)) 20 "round $round: event 105 again"
-    expect_count '^108 information GPS$' $((round + 1)) 20 "round $round: the card found again (108 GPS)"
+    qxr_expect_events '^105 information -$' $((round + 1)) 20 "round $round: event 105 again"
+    qxr_expect_events '^108 information GPS$' $((round + 1)) 20 "round $round: the card found again (108 GPS)"
 done
 
 qxr_expect_eq "$(qxr_wine_service state QxrSync)" "state=4" "the service runs at the end"
 last=$(handles end)
 echo "after $((SECONDS - start)) s: $last"
-qxr_expect_not <(events) '^11[02] error [^5]' "no other error event"
+qxr_expect_not <(qxr_wine_events) '^11[02] error [^5]' "no other error event"
 echo "--- handle counts and working sets of the service's processes:"
 sed 's/^/    /' "$out/handles.txt"
 echo "--- events:"
-events | sort | uniq -c | sed 's/^/    /'
+qxr_wine_events | sort | uniq -c | sed 's/^/    /'
 
 qxr_wine_run remove 60 "$QXR_WINE_ARCH" QxrSync.exe -r >/dev/null || true
 qxr_expect "$out/remove.out" '^QxrSync removed\.$' "-r removes the service"

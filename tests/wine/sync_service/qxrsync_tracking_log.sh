@@ -34,42 +34,8 @@ simctl() {
     fi
     qxr_expect_eq "$rc" 0 "qxrsimctl ${*:2}"
 }
-# The events the service reported so far: "<id> <type> <first insertion string or ->".
-events() {
-    awk '
-        function hex(s,    i, c, v) {
-            v = 0
-            s = tolower(substr(s, 3))
-            for (i = 1; i <= length(s); i++) {
-                c = index("0123456789abcdef", substr(s, i, 1)) - 1
-                v = v * 16 + c
-            }
-            return v
-        }
-        /fixme:advapi:ReportEventA \(/ {
-            if (pending != "") print pending " -"
-            split($0, f, ",")
-            type = hex(f[2]); id = hex(f[4]); count = hex(f[6])
-            pending = id " " (type == 1 ? "error" : type == 2 ? "warning" : "information")
-            if (count == 0) { print pending " -"; pending = "" }
-            next
-        }
-        /:eventlog:ReportEventW L"/ && pending != "" {
-            s = $0; sub(/.*ReportEventW L"/, "", s); sub(/"$/, "", s)
-            print pending " " s; pending = ""
-        }
-        END { if (pending != "") print pending " -" }' "$trace" "$out/install.err" 2>/dev/null
-}
-count() { events | grep -cE -- "$1"; }
-# wait_count REGEX N SECONDS: until N events match.
-wait_count() {
-    local i
-    for ((i = 0; i < $3 * 4; i++)); do
-        [ "$(count "$1")" -ge "$2" ] && return 0
-        sleep 0.25
-    done
-    return 1
-}
+QXR_WINE_EVENT_TRACES=("$trace" "$out/install.err")
+count() { qxr_wine_events | grep -cE -- "$1"; }
 lines() { [ -f "$1" ] && tr -d '\r' <"$1" | wc -l || echo 0; }
 stop_service() {
     qxr_expect_eq "$(qxr_wine_service stop QxrSync 20000)" "result=ok" "service stopped ($1)"
@@ -93,7 +59,7 @@ qxr_expect_eq "$rc" 0 "-i: exit code 0"
 qxr_expect "$out/install.out" '^QxrSync installed\.$' "-i installs and starts the service"
 qxr_wine_reg query "$params" >"$out/params.reg"
 qxr_expect_not "$out/params.reg" 'TrackingLog' "-i does not seed TrackingLog or TrackingLogMaxKB"
-if wait_count '^109 information -0\.(29|30)' 4 30; then qxr_pass "the service corrects (event 109 each second)"; else
+if qxr_wine_wait_events '^109 information -0\.(29|30)' 4 30; then qxr_pass "the service corrects (event 109 each second)"; else
     qxr_fail "the service corrects (fewer than 4 events 109 within 30 s)"; fi
 stop_service "without the value"
 find "$WINEPREFIX/drive_c" -newer "$out/before-install" -type f \
@@ -161,7 +127,7 @@ qxr_wine_reg add "$params" /v TrackingLog /t REG_SZ /d 'C:\qxr\no such folder\qx
 before109=$(count '^109 ')
 start_service "with an unwritable path"
 # (Wine traces the insertion string C-escaped: each backslash doubled.)
-if wait_count '^113 warning C:\\\\qxr\\\\no such folder\\\\qxrsync\.csv$' 1 15; then
+if qxr_wine_wait_events '^113 warning C:\\\\qxr\\\\no such folder\\\\qxrsync\.csv$' 1 15; then
     qxr_pass "event 113 (warning) names the path"; else qxr_fail "event 113 names the path (not within 15 s)"; fi
 sleep 4
 stop_service "with an unwritable path"
