@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "platform/system_time.h"
-
 namespace qxr::monitor {
 
 namespace {
@@ -48,26 +46,6 @@ int32_t PeakOffset::Sample(int64_t systemMinusCard) {
     value_ = value_ * 95 / 100;
     if (value_ < candidate) value_ = candidate;
     return Milliseconds();
-}
-
-bool CardTimeToFileTime(const CardTime& time, bool withMillisecond, int64_t* fileTime) {
-    // Checked before narrowing to the record's 16-bit fields, so that a wild value is refused
-    // rather than wrapped into a valid date.
-    const int32_t millisecond = withMillisecond ? time.millisecond : 0;
-    if (time.year < 0 || time.year > 30827 || time.month < 0 || time.month > 12 || time.day < 0 ||
-        time.day > 31 || time.hour < 0 || time.hour > 23 || time.minute < 0 || time.minute > 59 ||
-        time.second < 0 || time.second > 59 || millisecond < 0 || millisecond > 999) {
-        return false;
-    }
-    SYSTEMTIME fields{};
-    fields.wYear = static_cast<WORD>(time.year);
-    fields.wMonth = static_cast<WORD>(time.month);
-    fields.wDay = static_cast<WORD>(time.day);
-    fields.wHour = static_cast<WORD>(time.hour);
-    fields.wMinute = static_cast<WORD>(time.minute);
-    fields.wSecond = static_cast<WORD>(time.second);
-    fields.wMilliseconds = static_cast<WORD>(millisecond);
-    return SystemTimeFieldsToFileTime(fields, fileTime);
 }
 
 }  // namespace qxr::monitor

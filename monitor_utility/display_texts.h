@@ -32,9 +32,4 @@ class PeakOffset {
     int64_t value_ = 0;
 };
 
-// The card's date and time as a 100-ns count since 1601; false when the fields name no
-// instant (a failed read's zeros, the leap second 60, a wild field). The millisecond is used
-// only when asked for.
-bool CardTimeToFileTime(const CardTime& time, bool withMillisecond, int64_t* fileTime);
-
 }  // namespace qxr::monitor

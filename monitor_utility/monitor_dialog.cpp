@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "card_access/card_time_conversion.h"
 #include "clock_discipline/priority_boost.h"
 #include "monitor_utility/field_help.h"
 #include "platform/system_time.h"

@@ -1,4 +1,5 @@
 // MonitorDialog: the system clock's tracking of the card by the dialog's own engine.
+#include "card_access/card_time_conversion.h"
 #include "monitor_utility/monitor_dialog.h"
 
 namespace qxr::monitor {

@@ -5,6 +5,7 @@
 // unless an event or a tracking line is written.
 #include <cstdio>
 
+#include "card_access/card_time_conversion.h"
 #include "clock_discipline/clock_discipline.h"
 #include "clock_discipline/priority_boost.h"
 #include "clock_discipline/round_div.h"
@@ -21,25 +22,6 @@ constexpr int32_t kNone = static_cast<int32_t>(TimeReference::None);
 constexpr int32_t kGps = static_cast<int32_t>(TimeReference::Gps);
 constexpr int32_t kOnBoardClock = static_cast<int32_t>(TimeReference::OnBoardClock);
 constexpr const char* kReferenceNames[3] = {"?", "GPS", "on-board clock"};
-
-// The card's date and time as calendar fields; false when a field does not fit them, so that
-// a wild card value is refused rather than wrapped into a valid date.
-bool CardTimeToFileTime(const CardTime& time, int64_t* fileTime) {
-    if (time.year < 0 || time.year > 30827 || time.month < 0 || time.month > 12 || time.day < 0 ||
-        time.day > 31 || time.hour < 0 || time.hour > 23 || time.minute < 0 || time.minute > 59 ||
-        time.second < 0 || time.second > 59) {
-        return false;
-    }
-    SYSTEMTIME fields{};
-    fields.wYear = static_cast<WORD>(time.year);
-    fields.wMonth = static_cast<WORD>(time.month);
-    fields.wDay = static_cast<WORD>(time.day);
-    fields.wHour = static_cast<WORD>(time.hour);
-    fields.wMinute = static_cast<WORD>(time.minute);
-    fields.wSecond = static_cast<WORD>(time.second);
-    fields.wMilliseconds = 0;  // the card's own millisecond field is not used
-    return SystemTimeFieldsToFileTime(fields, fileTime);
-}
 
 // Parameters are seconds; negative ones wrap like the unsigned tick arithmetic they feed.
 DWORD SecondsToMs(int32_t seconds) {
@@ -122,7 +104,7 @@ void SyncService::Correct(LoopState& state, discipline::ClockDiscipline& engine,
                           CorrectionWatch& watch, const CardStatus& status) {
     CardTime time{};
     int64_t cardTime = 0;
-    if (card_.GetTime(&time) != 0 || !CardTimeToFileTime(time, &cardTime)) return;
+    if (card_.GetTime(&time) != 0 || !CardTimeToFileTime(time, false, &cardTime)) return;
     const int64_t latch = static_cast<int64_t>(
         (static_cast<uint64_t>(time.latchCounterHigh) << 32) | time.latchCounterLow);
     TrackingRecord record;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "card_access/card_time_conversion.h"
+
 namespace qxr::monitor {
 namespace {
 
