@@ -36,10 +36,7 @@ struct Line {
     std::string text;
 };
 
-class NullConsole : public sync::ConsoleOutput {
-  public:
-    void Write(const char*) override {}
-};
+using sync::NullConsole;
 
 // The loop's view of the card, counted: every GetTime call is one correction.
 class ObservedCard : public card_access::CardClient {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace qxr::sync {
 
@@ -17,6 +18,23 @@ class StdoutConsole : public ConsoleOutput {
         std::fputs(text, stdout);
         std::fflush(stdout);
     }
+};
+
+// Prints nowhere: runs that only look at what the operations did.
+class NullConsole : public ConsoleOutput {
+  public:
+    void Write(const char*) override {}
+};
+
+// Keeps what was printed, for tests and fuzz targets to read.
+class RecordingConsole : public ConsoleOutput {
+  public:
+    void Write(const char* text) override { text_ += text; }
+    const std::string& Text() const { return text_; }
+    void Clear() { text_.clear(); }
+
+  private:
+    std::string text_;
 };
 
 }  // namespace qxr::sync

@@ -17,14 +17,7 @@ namespace {
 
 using namespace qxr;
 
-class RecordingConsole : public sync::ConsoleOutput {
-  public:
-    void Write(const char* text) override { text_ += text; }
-    const std::string& Text() const { return text_; }
-
-  private:
-    std::string text_;
-};
+using sync::RecordingConsole;
 
 }  // namespace
 

@@ -12,12 +12,6 @@
 namespace qxr::install {
 namespace {
 
-class Console : public sync::ConsoleOutput {
-  public:
-    void Write(const char* out) override { text += out; }
-    std::string text;
-};
-
 class DriverInstallerTest : public ::testing::Test {
   protected:
     int Run(std::vector<std::string> args) {
@@ -47,7 +41,7 @@ class DriverInstallerTest : public ::testing::Test {
     int64_t NowMs() const { return (pc.clock.TrueTime() - start) / 10000; }
 
     sim::SimMachine pc;
-    Console console;
+    sync::RecordingConsole console;
     int64_t start = pc.clock.TrueTime();
 };
 
@@ -59,10 +53,10 @@ const char kUsage[] =
 
 TEST_F(DriverInstallerTest, UsageForNoneOrTwoArguments) {
     EXPECT_EQ(Run({}), 0);
-    EXPECT_EQ(console.text, kUsage);
-    console.text.clear();
+    EXPECT_EQ(console.Text(), kUsage);
+    console.Clear();
     EXPECT_EQ(Run({"QxrDrv", "qxrkmdrv"}), 0);
-    EXPECT_EQ(console.text, kUsage);
+    EXPECT_EQ(console.Text(), kUsage);
     EXPECT_EQ(Box(), "");
 }
 
@@ -73,7 +67,7 @@ TEST_F(DriverInstallerTest, AnythingButNt4IsRefusedBeforeTheArguments) {
     pc.process.SetMajorVersion(4);
     pc.process.SetPlatformId(VER_PLATFORM_WIN32_WINDOWS);
     EXPECT_EQ(Run({"QxrDrv", "qxrkmdrv", "QXR"}), 0);
-    EXPECT_EQ(console.text, "");
+    EXPECT_EQ(console.Text(), "");
     const std::vector<sim::SimMessageBox> boxes = pc.messageBoxes.Boxes();
     ASSERT_EQ(boxes.size(), 3u);
     for (const sim::SimMessageBox& box : boxes) {
@@ -95,7 +89,7 @@ TEST_F(DriverInstallerTest, InstallCreatesAnAutoStartKernelDriverSilently) {
     EXPECT_EQ(quoted.errorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
     EXPECT_EQ(quoted.state, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(Box(), "");
-    EXPECT_EQ(console.text, "");
+    EXPECT_EQ(console.Text(), "");
     EXPECT_EQ(pc.services.OpenHandleCount(), 0);
 
     pc.services.RemoveService("QxrDrv");

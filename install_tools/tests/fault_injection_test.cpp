@@ -15,10 +15,7 @@
 namespace qxr::install {
 namespace {
 
-class NullConsole : public sync::ConsoleOutput {
-  public:
-    void Write(const char*) override {}
-};
+using sync::NullConsole;
 
 using Calls = sim::SimServiceManager;
 

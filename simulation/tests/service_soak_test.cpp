@@ -41,10 +41,7 @@ constexpr int64_t kSettle = 10 * 60 * kSecond;  // recovery to the bound check
 constexpr DWORD kTick = 156250;
 constexpr double kBoundMs = 2 * kTick / 1e4;  // two clock ticks
 
-class NullConsole : public sync::ConsoleOutput {
-  public:
-    void Write(const char*) override {}
-};
+using sync::NullConsole;
 
 struct Expected {
     int64_t at;

@@ -27,10 +27,7 @@ constexpr int32_t sync::SyncParameters::*kFields[7] = {
     &sync::SyncParameters::maxAdjustPct, &sync::SyncParameters::rampDuration,
     &sync::SyncParameters::timeSetBias};
 
-class NullConsole : public sync::ConsoleOutput {
-  public:
-    void Write(const char*) override {}
-};
+using sync::NullConsole;
 
 // A value of any type and any size (mostly around 4 bytes), or none; false when none.
 bool StoreAnyValue(FuzzedDataProvider& data, sim::SimRegistry& registry, const char* key,

@@ -31,16 +31,6 @@ inline constexpr char kEventSourceKey[] =
     "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QxrSync";
 inline constexpr char kNotedKey[] = "SYSTEM\\CurrentControlSet\\Services\\QxrSync\\W32Time";
 
-class RecordingConsole : public ConsoleOutput {
-  public:
-    void Write(const char* text) override { text_ += text; }
-    const std::string& Text() const { return text_; }
-    void Clear() { text_.clear(); }
-
-  private:
-    std::string text_;
-};
-
 // The card as the loop sees it: a status the timeline changes, and a clock that shows true
 // time (whole seconds, the way the loop uses it) with no latch counter.
 class ScriptedCard : public card_access::CardClient {
