@@ -246,6 +246,20 @@ qxr_wine_show() {
     fi
 }
 
+# qxr_wine_simctl NAME ARG...: the simulator's control tool qxrsimctl.exe (installed in
+# C:\qxr\ARCH) with ARGs, expected to succeed. Wine now and then fails to start a program at
+# all ("could not be started"); that gets one retry.
+qxr_wine_simctl() {
+    local name=$1 rc=0
+    shift
+    qxr_wine_run "$name" 30 "$QXR_WINE_ARCH" qxrsimctl.exe "$@" || rc=$?
+    if [ "$rc" != 0 ] && grep -q "could not be started" "$QXR_WINE_DIR/$name.err"; then
+        rc=0
+        qxr_wine_run "$name" 30 "$QXR_WINE_ARCH" qxrsimctl.exe "$@" || rc=$?
+    fi
+    qxr_expect_eq "$rc" 0 "qxrsimctl $* succeeded"
+}
+
 # qxr_wine_run_bg NAME ARCH PROGRAM [ARG...]: like qxr_wine_run, in the background; finish
 # it with qxr_wine_wait_bg NAME TIMEOUT.
 qxr_wine_run_bg() {

@@ -26,16 +26,6 @@ params='HKLM\SYSTEM\CurrentControlSet\Services\QxrSync\Parameters'
 sync() { qxr_wine_run "$1" 60 "$QXR_WINE_ARCH" QxrSync.exe "${@:2}"; }
 # With the event traces on, for the runs that report events.
 traced_sync() { WINEDEBUG="-all,+eventlog,fixme+advapi" sync "$@"; }
-simctl_ok() {
-    local rc=0
-    qxr_wine_run "$1" 30 "$QXR_WINE_ARCH" qxrsimctl.exe "${@:2}" || rc=$?
-    # Wine now and then fails to start a program at all; one retry.
-    if [ "$rc" != 0 ] && grep -q "could not be started" "$out/$1.err"; then
-        rc=0
-        qxr_wine_run "$1" 30 "$QXR_WINE_ARCH" qxrsimctl.exe "${@:2}" || rc=$?
-    fi
-    qxr_expect_eq "$rc" 0 "qxrsimctl ${*:2} succeeded"
-}
 # expect_file NAME TEXT WHAT: the program's whole output is exactly TEXT.
 expect_file() {
     if [ "$(cat "$out/$1.out"; echo x)" = "$2"x ]; then qxr_pass "$3"; else
@@ -115,7 +105,7 @@ popup_windows() { xdotool search --onlyvisible --name '^QxrSync Warning$' 2>/dev
 # --- GPS lost: the card falls back to its on-board clock; GPS comes back; then the on-board
 # clock again, followed within the log delay by no reference at all.
 qxr_expect_eq "$(popup_windows | wc -l)" 0 "no pop-up while GPS is the reference"
-simctl_ok lose reference clock gps on
+qxr_wine_simctl lose reference clock gps on
 qxr_expect_events '^108 warning on-board clock$' 1 30 "event 108 on-board clock (warning) after the log delay"
 popup=
 for ((i = 0; i < 40; i++)); do
@@ -136,15 +126,15 @@ if [ -n "$popup" ]; then
 else
     qxr_fail "the GPS-off-line pop-up shows on the display (no window within 10 s)"
 fi
-simctl_ok back reference gps
+qxr_wine_simctl back reference gps
 if qxr_wine_wait_events '^108 information GPS$' 3 10; then qxr_pass "event 108 GPS when it is back"; else
     qxr_fail "event 108 GPS when it is back (not seen a third time within 10 s)"; fi
-simctl_ok lose2 reference clock
+qxr_wine_simctl lose2 reference clock
 sleep 2  # seen by a few passes (one every 500 ms), well within the 10 s log delay
-simctl_ok none reference none
+qxr_wine_simctl none reference none
 qxr_expect_events '^107 warning -$' 1 10 "event 107 (no reference) at once"
 qxr_expect_events '^108 warning \?$' 1 20 "event 108 with ? (warning) when the delay has run out"
-simctl_ok back2 reference gps
+qxr_wine_simctl back2 reference gps
 if qxr_wine_wait_events '^108 information GPS$' 4 10; then qxr_pass "event 108 GPS when it is back again"; else
     qxr_fail "event 108 GPS when it is back again (not seen a fourth time within 10 s)"; fi
 qxr_expect_not <(qxr_wine_events) '^112 ' "no library error (event 112)"

@@ -25,15 +25,6 @@ logs=$WINEPREFIX/drive_c/qxr/logs
 log=$logs/qxrsync.csv
 mkdir -p "$logs"
 
-simctl() {
-    local rc=0
-    qxr_wine_run "$1" 30 "$QXR_WINE_ARCH" qxrsimctl.exe "${@:2}" >/dev/null || rc=$?
-    if [ "$rc" != 0 ] && grep -q "could not be started" "$out/$1.err"; then
-        rc=0
-        qxr_wine_run "$1" 30 "$QXR_WINE_ARCH" qxrsimctl.exe "${@:2}" >/dev/null || rc=$?
-    fi
-    qxr_expect_eq "$rc" 0 "qxrsimctl ${*:2}"
-}
 QXR_WINE_EVENT_TRACES=("$trace" "$out/install.err")
 count() { qxr_wine_events | grep -cE -- "$1"; }
 lines() { [ -f "$1" ] && tr -d '\r' <"$1" | wc -l || echo 0; }
@@ -49,7 +40,7 @@ start_service() {
 # Wine takes no rate change, so the offset stays and every correction reports it.
 qxr_wine_reg add "$params" /v RampDuration /t REG_DWORD /d 1 /f >/dev/null
 qxr_wine_reg add "$params" /v LogThreshold /t REG_DWORD /d 1 /f >/dev/null
-simctl ahead offset 300
+qxr_wine_simctl ahead offset 300
 
 # --- Without the value: corrections, no file.
 touch "$out/before-install"
@@ -70,13 +61,13 @@ qxr_expect_eq "$(wc -l <"$out/new-files.txt")" 0 "without TrackingLog no log fil
 qxr_wine_reg add "$params" /v TrackingLog /t REG_SZ /d 'C:\qxr\logs\qxrsync.csv' /f >/dev/null
 start_service "with TrackingLog"
 sleep 4
-simctl lose reference clock gps on
+qxr_wine_simctl lose reference clock gps on
 sleep 4
-simctl back reference gps
+qxr_wine_simctl back reference gps
 sleep 2
-simctl step offset -2000
+qxr_wine_simctl step offset -2000
 sleep 3
-simctl onback offset 0
+qxr_wine_simctl onback offset 0
 sleep 3
 stop_service "after the run"
 tr -d '\r' <"$log" >"$out/run1.csv" 2>/dev/null
