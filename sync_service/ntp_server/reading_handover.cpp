@@ -13,9 +13,9 @@ void ReadingHandover::Queue::Push(const CardReading& reading) {
 
 void ReadingHandover::Hand(const CardReading& reading) {
     pending_.Push(reading);
-    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
-    if (!lock.owns_lock()) return;  // the server is taking: pass these on next time
+    if (!lock_.TryLock()) return;  // the server is taking: pass these on next time
     for (int i = 0; i < pending_.count; ++i) shared_.Push(pending_.At(i));
+    lock_.Unlock();
     pending_.count = 0;
     pending_.first = 0;
 }

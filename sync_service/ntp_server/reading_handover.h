@@ -5,9 +5,8 @@
 // oldest readings give way, which only thins out the fit.
 #pragma once
 
-#include <mutex>
-
 #include "sync_service/ntp_server/card_reading.h"
+#include "sync_service/service_lock.h"
 
 namespace qxr::ntp {
 
@@ -23,7 +22,7 @@ class ReadingHandover {
         CardReading taken[kCapacity];
         int count = 0;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            sync::LockGuard guard(lock_);
             count = shared_.count;
             for (int i = 0; i < count; ++i) taken[i] = shared_.At(i);
             shared_.first = 0;
@@ -41,7 +40,7 @@ class ReadingHandover {
         void Push(const CardReading& reading);
     };
     Queue pending_;  // the loop's own
-    std::mutex mutex_;
+    sync::ServiceLock lock_;
     Queue shared_;
 };
 
