@@ -9,8 +9,9 @@ void CardClockFit::Add(int64_t counter, int64_t cardTime) {
     int64_t predicted = 0;
     if (count_ > 0) {
         const int newest = (next_ + kReadings - 1) % kReadings;
+        int64_t off = 0;
         if (counter <= counters_[newest] || !TimeAt(counter, &predicted) ||
-            std::llabs(predicted - cardTime) > kRestartTicks) {
+            __builtin_sub_overflow(predicted, cardTime, &off) || std::llabs(off) > kRestartTicks) {
             count_ = 0;
         }
     }
@@ -59,8 +60,7 @@ bool CardClockFit::TimeAt(int64_t counter, int64_t* cardTime) const {
         static_cast<uint64_t>(counter) - static_cast<uint64_t>(originCounter_)));
     const double ticks = offset_ + slope_ * dx;
     if (!(std::fabs(ticks) < kMaxReach)) return false;
-    *cardTime = originTime_ + static_cast<int64_t>(std::llround(ticks));
-    return true;
+    return !__builtin_add_overflow(originTime_, static_cast<int64_t>(std::llround(ticks)), cardTime);
 }
 
 }  // namespace qxr::ntp
