@@ -25,10 +25,11 @@ constexpr int64_t kSecond = 10000000;
 constexpr int64_t kBase = 134410752000000000LL;  // 2026-12-07 00:00 UTC
 
 std::vector<uint8_t> Request(int version, int mode, size_t size = kHeaderSize) {
-    std::vector<uint8_t> r(size, 0);
+    std::vector<uint8_t> r(kHeaderSize, 0);
     r[0] = static_cast<uint8_t>((version << 3) | mode);
     r[2] = 6;
     for (int i = 0; i < 8; ++i) r[40 + i] = static_cast<uint8_t>(0xA0 + i);
+    r.resize(size, 0);
     return r;
 }
 
