@@ -7,11 +7,11 @@
 # ratio, and from the service's tracking log the largest gap between corrections while the
 # load ran. Figures only: no limit is asserted; it fails only when it cannot run at all.
 # Inputs (environment, all optional): QXR_X64_BUILD_DIR (default build/mingw-x64),
-# NTP_LOAD (default build/release/tests/ntp_load/ntp_load), NTP_LOAD_SECONDS (per rate, 3).
+# NTP_LOAD (default build/release/tests/ntp_load/ntp_load), NTP_LOAD_SECONDS (per rate, 2).
 root=$(cd "$(dirname "$0")/../.." && pwd)
 x64=${QXR_X64_BUILD_DIR:-$root/build/mingw-x64}
 load=${NTP_LOAD:-$root/build/release/tests/ntp_load/ntp_load}
-seconds=${NTP_LOAD_SECONDS:-3}
+seconds=${NTP_LOAD_SECONDS:-2}
 wine_port=11230 chrony_port=11231
 
 export QXR_WINE_ARCH=x86_64
@@ -72,10 +72,10 @@ if ! qxr_wine_wait_events "^114 information $wine_port\$" 1 30; then
     exit 1
 fi
 # Corrections before the load, so that the log shows the schedule the load must keep.
-sleep 25
+sleep 11
 echo "=== QxrSync under Wine, port $wine_port"
 ladder qxrsync "$wine_port" || { echo "FAIL: the generator could not run against QxrSync"; exit 1; }
-sleep 12
+sleep 11
 qxr_wine_run remove 60 x86_64 QxrSync.exe -r
 tr -d '\r' <"$log" >"$out/tracking.csv" 2>/dev/null
 # Correction times from the log's first column (system UTC: Wine's clock is the host's).

@@ -163,6 +163,8 @@ qxr_wine_simctl back reference gps
 
 # --- An allow list without loopback: no answer. Its entry that is no network is reported.
 qxr_wine_reg add "$params" /v NtpAllow /t REG_MULTI_SZ /d '10.0.0.0/8\0no-network' /f >/dev/null
+qxr_wine_reg query "$params" /v NtpAllow >"$out/allow.reg"
+qxr_expect "$out/allow.reg" 'NtpAllow +REG_MULTI_SZ +10\.0\.0\.0/8\\0no-network' "NtpAllow holds two entries"
 restart "NtpAllow 10.0.0.0/8"
 qxr_expect_events '^116 warning no-network$' 1 15 "event 116 names the entry that is no network"
 qxr_expect_events "^114 information $port\$" 2 15 "event 114 again"
