@@ -87,6 +87,8 @@ class TextBuilder {
 };
 
 // Whole 100-ns units since the start of the current card second.
+constexpr int64_t kTicksPerMillisecond = 10000;
+
 int64_t PhaseInSecond(int64_t cardTime) {
     const int64_t phase = cardTime % calendar::kTicksPerSecond;
     return phase < 0 ? phase + calendar::kTicksPerSecond : phase;
@@ -289,12 +291,13 @@ uint32_t CardModel::ReplyTime(const ClockSample& now, uint8_t* out) const {
     PutWord(out + 10, static_cast<uint32_t>(f.second));
     PutWord(out + 12, static_cast<uint32_t>(f.millisecond));
     PutWord(out + 14, kTimeAuxWord);
-    // The counter as it stood when the current card second began: the whole second plus
-    // the counter's age since then gives the card's time.
+    // The counter as it stood when the current card second began, as far as the card can
+    // tell: it counts whole milliseconds, so the latch comes up to a millisecond late. The
+    // whole second plus the counter's age since the latch gives the card's time.
     int64_t latch = 0;
     if (now.counterFrequency > 0) {
-        const int64_t elapsed =
-            PhaseInSecond(cardTime) * now.counterFrequency / calendar::kTicksPerSecond;
+        const int64_t phase = PhaseInSecond(cardTime) / kTicksPerMillisecond * kTicksPerMillisecond;
+        const int64_t elapsed = phase * now.counterFrequency / calendar::kTicksPerSecond;
         latch = now.counter - elapsed;
     }
     const uint64_t bits = static_cast<uint64_t>(latch);

@@ -23,6 +23,7 @@ enum Colour {
     kPopup = 7,
     kUtc = 8,
     kStep = 9,
+    kServed = 10,
 };
 
 // The panels' horizontal extent (normalized page units); the legend sits to their right.
@@ -126,7 +127,7 @@ LabelLayout LayOutLabels(const PlotInput& input, const TimeAxis& axis, double t0
 }
 
 void DrawPanel(const PlotInput& input, const Series& offsets, const Series& utc,
-               const TimeAxis& axis, double t0, double t1, const Panel& panel,
+               const Series& served, const TimeAxis& axis, double t0, double t1, const Panel& panel,
                const LabelLayout& labels, double labelRowHeight) {
     plvpor(kPanelLeft, kPanelRight, panel.bottom, panel.top);
     plwind(t0 / axis.scale, t1 / axis.scale, panel.yMin, panel.yMax);
@@ -168,15 +169,21 @@ void DrawPanel(const PlotInput& input, const Series& offsets, const Series& utc,
     // True UTC first, dashed, so that the card's line stays visible where the two agree.
     DrawSeries(utc, kUtc, 2, panel.yMin, panel.yMax);
     DrawSeries(offsets, kOffset, 1, panel.yMin, panel.yMax);
+    DrawSeries(served, kServed, 1, panel.yMin, panel.yMax);
 }
 
-void DrawLegend(bool withUtc, double top) {
+void DrawLegend(bool withUtc, bool withServed, double top) {
     std::vector<const char*> texts = {"system minus card"};
     std::vector<PLINT> colours = {kOffset}, styles = {1};
     if (withUtc) {
         texts.push_back("system minus true UTC");
         colours.push_back(kUtc);
         styles.push_back(2);
+    }
+    if (withServed) {
+        texts.push_back("NTP served minus true UTC");
+        colours.push_back(kServed);
+        styles.push_back(1);
     }
     const std::pair<const char*, Colour> rest[] = {{"lock bound", kBound}, {"information", kInfo},
                                                    {"warning", kWarning},  {"error", kError},
@@ -272,9 +279,11 @@ bool WriteOffsetPlot(const PlotInput& input, const std::string& path, std::strin
     const TimeAxis axis = ChooseTimeAxis(t1 - t0);
     const Series offsets = ToSeries(input.offsets, axis);
     const Series utc = ToSeries(input.utcOffsets, axis);
+    const Series served = ToSeries(input.servedOffsets, axis);
     double dataMin = -input.lockBoundMs, dataMax = input.lockBoundMs;
     Extend(input.offsets, &dataMin, &dataMax);
     Extend(input.utcOffsets, &dataMin, &dataMax);
+    Extend(input.servedOffsets, &dataMin, &dataMax);
     const double pad = std::max(1.0, (dataMax - dataMin) * 0.08);
 
     plsdev("svg");
@@ -290,6 +299,7 @@ bool WriteOffsetPlot(const PlotInput& input, const std::string& path, std::strin
     plscol0(kPopup, 148, 103, 189);
     plscol0(kUtc, 23, 190, 207);
     plscol0(kStep, 140, 86, 75);
+    plscol0(kServed, 227, 119, 194);
     plinit();
     pladv(0);
     plschr(0, kTextScale);
@@ -307,9 +317,9 @@ bool WriteOffsetPlot(const PlotInput& input, const std::string& path, std::strin
     // seconds would flatten it to a line).
     const double zoom = input.lockBoundMs > 0 ? 3 * input.lockBoundMs : (dataMax - dataMin) / 4;
     const Panel lower{0.44, 0.08, -zoom, zoom, "close-up around the lock band", false};
-    DrawPanel(input, offsets, utc, axis, t0, t1, upper, labels, rowHeight);
-    DrawPanel(input, offsets, utc, axis, t0, t1, lower, labels, rowHeight);
-    DrawLegend(!input.utcOffsets.empty(), 0.94);
+    DrawPanel(input, offsets, utc, served, axis, t0, t1, upper, labels, rowHeight);
+    DrawPanel(input, offsets, utc, served, axis, t0, t1, lower, labels, rowHeight);
+    DrawLegend(!input.utcOffsets.empty(), !input.servedOffsets.empty(), 0.94);
     plend();
     return true;
 }

@@ -30,6 +30,7 @@ struct PlotInput {
     std::string timeLabel = "virtual time";  // the axis says this and its unit
     std::vector<PlotPoint> offsets;          // system minus card; already thinned
     std::vector<PlotPoint> utcOffsets;       // system minus true UTC, when known; thinned
+    std::vector<PlotPoint> servedOffsets;    // NTP-served time minus true UTC, when served
     std::vector<PlotEvent> events;
     double lockBoundMs = 0;
 };

@@ -54,6 +54,8 @@ const NumberOption kNumberOptions[] = {
     {"--popup-open", 0, 1e7, [](RunOptions* o, double v) { o->scenario.popupOpenS = v; }},
     {"--uptime", 0, 1e9, [](RunOptions* o, double v) { o->scenario.uptimeS = v; }},
     {"--lock-bound", 0, 1e9, [](RunOptions* o, double v) { o->lockBoundMs = v; }},
+    {"--ntp-clients", 0, 1000,
+     [](RunOptions* o, double v) { o->ntpClients = static_cast<int>(v); }},
     {"--holdover-drift", -1000, 1000,
      [](RunOptions* o, double v) { o->scenario.holdoverDriftPpm = v; }},
 };
@@ -138,6 +140,9 @@ std::string UsageText() {
         "                     (+ = fast), -1000..1000; default 0.5, a temperature-compensated\n"
         "                     crystal as such cards carry (1.8 ms per hour of outage)\n"
         "  --lock-bound MS    lock bound in ms (default: two clock ticks)\n"
+        "  --ntp-clients N    switch the service's NTP server on and let N clients poll it\n"
+        "                     every 16 s; the summary gives served time minus true UTC (the\n"
+        "                     loop then sleeps as on NT: until a clock interrupt)\n"
         "  --sample-every T   one sample line per T of virtual time (0 = none; default 10m)\n"
         "  --corrections      one line per correction\n"
         "  --plot FILE.svg    write a plot of the offset with the events\n"

@@ -15,6 +15,7 @@ struct RunOptions {
     double sampleEveryS = 600;    // one sample line per this much virtual time; 0 = none
     bool printCorrections = false;
     double lockBoundMs = 0;  // 0 = two clock ticks
+    int ntpClients = 0;      // simulated NTP clients of the service's NTP server; 0 = off
     bool list = false;
     bool help = false;
 };

@@ -12,9 +12,12 @@
 #include "card_access/card_library.h"
 #include "card_access/library_card_client.h"
 #include "card_simulator/sim_machine.h"
+#include "platform/sim/sim_datagram_sockets.h"
 #include "simulation/latch_jitter_device.h"
+#include "simulation/nt_sleep.h"
 #include "sync_service/console_output.h"
 #include "sync_service/event_messages.h"
+#include "sync_service/ntp_server/ntp_packet.h"
 #include "sync_service/sync_service.h"
 
 namespace qxr::simulation {
@@ -146,6 +149,16 @@ void PrintSummary(const Scenario& s, const SimulationResult& result, bool boundG
         "wandered up to %.3f ms off UTC while GPS was lost (holdover drift %+.3f ppm)\n",
         result.maxAbsUtcMs, result.reachedCard ? "once on the card" : "over the run",
         result.maxHoldoverMs, s.holdoverDriftPpm);
+    if (result.ntp.clients > 0) {
+        const NtpClientFigures& n = result.ntp;
+        out << Printf(
+            "  NTP server: %d clients, %lld requests, %lld answered, %lld synchronised; served "
+            "minus true UTC: max %.3f ms, RMS %.3f ms (system clock minus true UTC once on the "
+            "card: max %.3f ms, RMS %.3f ms)\n",
+            n.clients, static_cast<long long>(n.requests), static_cast<long long>(n.answered),
+            static_cast<long long>(n.synchronised), n.served.maxAbsMs, n.served.RmsMs(),
+            result.systemUtc.maxAbsMs, result.systemUtc.RmsMs());
+    }
     out << Printf("  virtual %.0f s in %.3f s real: %.0f times real time\n", result.virtualSeconds,
                   result.realSeconds,
                   result.realSeconds > 0 ? result.virtualSeconds / result.realSeconds : 0.0);
@@ -186,7 +199,23 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
     card_access::LibraryCardClient libraryClient(library);
     ObservedCard observed(libraryClient);
     NullConsole console;
-    sync::SyncService service(pc.ports, observed, console);
+    // With NTP clients the loop sleeps as on NT, so that its card readings fall at every
+    // phase of the card's second and the served time shows what the card's millisecond
+    // resolution really costs; the service-only scenarios keep their exact 500 ms passes.
+    NtSleep ntSleep(pc.clock, s.seed);
+    const platform::Platform& p = pc.ports;
+    platform::TickCounter& ticks = options.ntpClients > 0 ? ntSleep : p.ticks;
+    platform::Platform servicePorts{p.device,       p.clock,      p.counter, ticks,
+                                    p.scheduling,   p.privileges, p.version, p.registry,
+                                    p.services,     p.eventLog,   p.debug,   p.threads,
+                                    p.messageBoxes, p.module,     p.files};
+    sync::SyncService service(servicePorts, observed, console);
+    sim::SimDatagramSockets network;
+    NtpClients clients(options.ntpClients, s.durationS);
+    if (options.ntpClients > 0) {
+        pc.registry.SetDword(kParametersKey, "NtpServer", 1);
+        service.ServeTimeWith(network, ntp::TimeServing::Mode::kCallerServes);
+    }
 
     // The service manager starts the program as a service.
     sim::SimService entry;
@@ -261,6 +290,11 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
             trackingSummary.Add(service.LastTracked());
         }
         const double utcMs = static_cast<double>(pc.clock.SystemTime() - pc.clock.TrueTime()) / 1e4;
+        if (options.ntpClients > 0 && clients.Poll(t, network)) {
+            service.ServeWaitingTimeRequests();
+            clients.TakeReplies(network, pc.clock.TrueTime(), t);
+        }
+        if (firstInsideS >= 0) result.systemUtc.Add(utcMs);
         result.maxHoldoverMs =
             std::max(result.maxHoldoverMs,
                      std::fabs(static_cast<double>(card.HoldoverError(pc.clock.TrueTime())) / 1e4));
@@ -294,6 +328,7 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
     result.virtualSeconds = secondsOf(pc.clock.TrueTime());
     result.lock = stats.Summarize();
     result.tracking = trackingSummary.Figures();
+    result.ntp = clients.Figures();
     result.reachedCard = firstInsideS >= 0;
     std::vector<PlotPoint> utcPoints = utcThinner.Take();
     // Against true UTC from the first time the clock reached the card (the whole run if it
@@ -353,6 +388,7 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
         plot.title = "qxrsim " + s.name + ": system clock against the card and true UTC";
         plot.offsets = thinner.Take();
         plot.utcOffsets = std::move(utcPoints);
+        plot.servedOffsets = clients.TakePlot();
         plot.events = result.events;
         plot.lockBoundMs = result.lockBoundMs;
         std::string error;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "simulation/lock_statistics.h"
+#include "simulation/ntp_clients.h"
 #include "simulation/offset_plot.h"
 #include "simulation/options.h"
 #include "simulation/tracking_summary.h"
@@ -31,6 +32,8 @@ struct SimulationResult {
     bool reachedCard = false;              // the clock came within the lock bound of the card
     double maxHoldoverMs = 0;              // the card's own clock against true UTC
     TrackingFigures tracking;              // of the tracking log's records, when written
+    ErrorStats systemUtc;                  // system clock minus true UTC, once on the card
+    NtpClientFigures ntp;                  // of the simulated NTP clients, when there are any
     int exitCode = 0;
 };
 

@@ -20,6 +20,11 @@ const EventMessage kEventMessages[kEventMessageCount] = {
     {kMsgDllError, "EVMSG_DLLERROR", "Dll error: %1\r\n"},
     {kMsgTrackingLogFailed, "EVMSG_TRACKINGLOGFAILED",
      "The tracking log %1 could not be written.  Error %2.\r\n"},
+    {kMsgNtpServing, "EVMSG_NTPSERVING", "The NTP server is answering on UDP port %1.\r\n"},
+    {kMsgNtpPortFailed, "EVMSG_NTPPORTFAILED",
+     "The NTP server cannot use UDP port %1.  Error %2.\r\n"},
+    {kMsgNtpAllowIgnored, "EVMSG_NTPALLOWIGNORED",
+     "The NtpAllow entry %1 is not a network and is ignored.\r\n"},
 };
 
 const char* EventMessageText(DWORD id) {

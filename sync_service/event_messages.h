@@ -1,4 +1,4 @@
-// The service's event message table: ids 100 to 113 and their texts. The message
+// The service's event message table: ids 100 to 116 and their texts. The message
 // compiler source (qxrsync_messages.mc) carries the same texts; a test holds the two together.
 #pragma once
 
@@ -25,6 +25,9 @@ enum EventId : DWORD {
     kMsgDebug = 111,
     kMsgDllError = 112,
     kMsgTrackingLogFailed = 113,  // the opt-in tracking log could not be written
+    kMsgNtpServing = 114,         // the opt-in NTP server answers on its port
+    kMsgNtpPortFailed = 115,      // ... cannot use it; the service goes on without it
+    kMsgNtpAllowIgnored = 116,    // an NtpAllow entry that names no network
 };
 
 struct EventMessage {
@@ -34,7 +37,7 @@ struct EventMessage {
 };
 
 inline constexpr DWORD kFirstEventId = 100;
-inline constexpr DWORD kLastEventId = 113;
+inline constexpr DWORD kLastEventId = 116;
 inline constexpr std::size_t kEventMessageCount = kLastEventId - kFirstEventId + 1;
 
 extern const EventMessage kEventMessages[kEventMessageCount];

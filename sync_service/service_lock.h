@@ -25,6 +25,10 @@ class ServiceLock {
     void Unlock() {
         LeaveCriticalSection(&section_);
     }
+    // NT 4.0 has it (Windows 95 did not).
+    bool TryLock() {
+        return TryEnterCriticalSection(&section_) != FALSE;
+    }
 #else
     ServiceLock() = default;
     void Lock() {
@@ -32,6 +36,9 @@ class ServiceLock {
     }
     void Unlock() {
         mutex_.unlock();
+    }
+    bool TryLock() {
+        return mutex_.try_lock();
     }
 #endif
     ServiceLock(const ServiceLock&) = delete;

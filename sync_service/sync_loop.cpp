@@ -49,6 +49,7 @@ void SyncService::Run() {
     // Released before the engine goes, which puts the clock back to its nominal rate.
     discipline::PriorityBoost boost(ports.scheduling, REALTIME_PRIORITY_CLASS,
                                     THREAD_PRIORITY_TIME_CRITICAL);
+    state.serving = activeServing_ = StartTimeServing();
     while (IsRunning()) {
         if (!Pass(state, engine, watch, ports.ticks.GetTickCount())) {
             LowerRunningFlag();
@@ -56,6 +57,9 @@ void SyncService::Run() {
         }
         ports.ticks.Sleep(kPollPeriodMs);
     }
+    // The port is closed before the service reports that it stopped.
+    activeServing_ = nullptr;
+    delete state.serving;
 }
 
 bool SyncService::Pass(LoopState& state, discipline::ClockDiscipline& engine,
@@ -69,6 +73,7 @@ bool SyncService::Pass(LoopState& state, discipline::ClockDiscipline& engine,
         return false;
     }
 
+    if (state.serving != nullptr) state.serving->NoteStatus(static_cast<int32_t>(status.reference));
     // Unsigned, so that a stray negative value still names a reference.
     const int32_t reference = static_cast<int32_t>(static_cast<uint32_t>(status.reference) % 3u);
     if (reference != state.currentReference) {
@@ -104,7 +109,10 @@ void SyncService::Correct(LoopState& state, discipline::ClockDiscipline& engine,
                           CorrectionWatch& watch, const CardStatus& status) {
     CardTime time{};
     int64_t cardTime = 0;
-    if (card_.GetTime(&time) != 0 || !CardTimeToFileTime(time, false, &cardTime)) return;
+    const int64_t before = state.serving != nullptr ? state.serving->Counter() : 0;
+    const bool read = card_.GetTime(&time) == 0;
+    if (state.serving != nullptr) state.serving->NoteTime(read ? &time : nullptr, before);
+    if (!read || !CardTimeToFileTime(time, false, &cardTime)) return;
     const int64_t latch = static_cast<int64_t>(
         (static_cast<uint64_t>(time.latchCounterHigh) << 32) | time.latchCounterLow);
     TrackingRecord record;

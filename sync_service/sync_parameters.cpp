@@ -42,7 +42,8 @@ void ParametersKeyName(const char* serviceName, char* out, int size) {
 }
 
 void ReadSyncParameters(platform::Registry& registry, const char* serviceName,
-                        SyncParameters* parameters, TrackingLogSettings* tracking) {
+                        SyncParameters* parameters, TrackingLogSettings* tracking,
+                        ntp::NtpSettings* ntp) {
     char keyName[kParametersKeySize];
     ParametersKeyName(serviceName, keyName, sizeof keyName);
     HKEY key = nullptr;
@@ -60,6 +61,7 @@ void ReadSyncParameters(platform::Registry& registry, const char* serviceName,
             }
         }
         if (tracking != nullptr) ReadTrackingLogSettings(registry, key, tracking);
+        if (ntp != nullptr) ntp::ReadNtpSettings(registry, key, ntp);
     }
     SanitizeSyncParameters(parameters);
 }

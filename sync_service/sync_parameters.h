@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/ports/registry.h"
+#include "sync_service/ntp_server/ntp_settings.h"
 #include "sync_service/tracking_log.h"
 
 namespace qxr::sync {
@@ -35,9 +36,11 @@ void ParametersKeyName(const char* serviceName, char* out, int size);
 // Reads every value present with exactly 4 bytes of data (whatever its type); the others keep
 // the settings they had. A missing key leaves all of them. Then a ramp outside its range falls
 // back to its default. With `tracking`, the tracking log's two values are read from the same
-// key (they are not among the seven: installation does not seed them).
+// key (they are not among the seven: installation does not seed them); with `ntp`, the NTP
+// server's values likewise.
 void ReadSyncParameters(platform::Registry& registry, const char* serviceName,
-                        SyncParameters* parameters, TrackingLogSettings* tracking = nullptr);
+                        SyncParameters* parameters, TrackingLogSettings* tracking = nullptr,
+                        ntp::NtpSettings* ntp = nullptr);
 
 // Writes the default of every value that is missing (or longer than 4 bytes); values present,
 // and values whose query fails for another reason, stay as they are. False when the key

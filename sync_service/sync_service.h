@@ -8,7 +8,10 @@
 #include <cstdint>
 
 #include "card_access/card_client.h"
+#include "platform/ports/datagram_sockets.h"
 #include "sync_service/nt_service.h"
+#include "sync_service/ntp_server/ntp_settings.h"
+#include "sync_service/ntp_server/time_serving.h"
 #include "sync_service/sync_parameters.h"
 #include "sync_service/tracking_log.h"
 
@@ -42,6 +45,16 @@ class SyncService : public CNTService {
     void OnInstall() override;
     void OnRemove() override;
 
+    // Lets the service answer NTP clients (when its registry says so) through `sockets`, which
+    // must outlive it. Without this call the service never opens a socket.
+    void ServeTimeWith(platform::DatagramSockets& sockets, ntp::TimeServing::Mode mode);
+    // With ntp::TimeServing::Mode::kCallerServes: answers the requests waiting now. Only
+    // while the loop runs, and from the loop's own (virtual) thread.
+    void ServeWaitingTimeRequests();
+    // The NTP server's counts while it serves, else null.
+    const ntp::NtpServerCounts* TimeServerCounts() const;
+    const ntp::NtpSettings& TimeServerSettings() const { return ntp_; }
+
     const SyncParameters& Parameters() const { return parameters_; }
     const TrackingLogSettings& TrackingSettings() const { return tracking_; }
     // For diagnostics: the records made so far for the tracking log (only while one is set)
@@ -65,6 +78,8 @@ class SyncService : public CNTService {
         // The tracking log, when one is set; a failing log is reported once until it works.
         TrackingLog* trackingLog = nullptr;
         bool trackingLogFailing = false;
+        // The NTP server, when one answers; it gets every status and time reading.
+        ntp::TimeServing* serving = nullptr;
     };
 
     // One pass at tick `now`; false when the card status cannot be read (the loop must end).
@@ -75,6 +90,8 @@ class SyncService : public CNTService {
     void Track(LoopState& state, const discipline::ClockDiscipline& engine,
                const CorrectionWatch& watch, TrackingRecord record);
     void ReportReference(int32_t reference, bool gpsPresent);
+    // Opens the NTP server's port and starts it, with its events; null when it does not run.
+    ntp::TimeServing* StartTimeServing();
     // Hands the warning text to a new pop-up thread; false when one is still showing.
     bool StartPopup();
     static DWORD PopupThread(LPVOID service);
@@ -86,6 +103,10 @@ class SyncService : public CNTService {
     std::atomic<bool> warningShowing_;
     SyncParameters parameters_;
     TrackingLogSettings tracking_;
+    platform::DatagramSockets* sockets_ = nullptr;
+    ntp::TimeServing::Mode servingMode_ = ntp::TimeServing::Mode::kOwnThread;
+    ntp::NtpSettings ntp_;
+    ntp::TimeServing* activeServing_ = nullptr;
     TrackingRecord lastTracked_;
     int trackedCount_ = 0;
 };

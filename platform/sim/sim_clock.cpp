@@ -49,9 +49,13 @@ int64_t SimClock::SystemTime() {
     return system_;
 }
 
-void SimClock::GetSystemTimeAsFileTime(FILETIME* now) { *now = Int64ToFileTime(SystemTime()); }
+void SimClock::GetSystemTimeAsFileTime(FILETIME* now) {
+    *now = Int64ToFileTime(SystemTime());
+}
 
-void SimClock::GetSystemTime(SYSTEMTIME* now) { FileTimeToSystemTimeFields(SystemTime(), now); }
+void SimClock::GetSystemTime(SYSTEMTIME* now) {
+    FileTimeToSystemTimeFields(SystemTime(), now);
+}
 
 BOOL SimClock::SetSystemTime(const SYSTEMTIME* time) {
     int64_t value = 0;
@@ -97,8 +101,8 @@ BOOL SimClock::SetSystemTimeAdjustment(DWORD adjustment, BOOL disabled) {
 }
 
 int64_t SimClock::CounterAt(int64_t trueTime) const {
-    const __int128 sinceBoot =
-        static_cast<__int128>(trueTime - config_.trueStart) + static_cast<__int128>(tickBaseMs_) * 10000;
+    const __int128 sinceBoot = static_cast<__int128>(trueTime - config_.trueStart) +
+                               static_cast<__int128>(tickBaseMs_) * 10000;
     return static_cast<int64_t>(sinceBoot * config_.counterFrequency / 10000000);
 }
 
@@ -118,7 +122,9 @@ DWORD SimClock::GetTickCount() {
     return static_cast<DWORD>(ms & 0xFFFFFFFFu);
 }
 
-void SimClock::Sleep(DWORD milliseconds) { Advance(static_cast<int64_t>(milliseconds) * 10000); }
+void SimClock::Sleep(DWORD milliseconds) {
+    Advance(static_cast<int64_t>(milliseconds) * 10000);
+}
 
 void SimClock::Advance(int64_t ticks) {
     if (ticks <= 0) return;
@@ -126,12 +132,22 @@ void SimClock::Advance(int64_t ticks) {
     for (auto& listener : listeners_) listener();
 }
 
-void SimClock::AdvanceToNextInterrupt() { Advance(InterruptTime(InterruptsBy(now_) + 1) - now_); }
+void SimClock::AdvanceToNextInterrupt() {
+    Advance(InterruptTime(InterruptsBy(now_) + 1) - now_);
+}
+
+int64_t SimClock::InterruptAtOrAfter(int64_t trueTime) const {
+    const uint64_t n = InterruptsBy(trueTime);
+    const int64_t at = InterruptTime(n);
+    return at >= trueTime ? at : InterruptTime(n + 1);
+}
 
 void SimClock::AddAdvanceListener(std::function<void()> listener) {
     listeners_.push_back(std::move(listener));
 }
 
-void SimClock::SetPrivilegeCheck(std::function<bool()> check) { privilegeCheck_ = std::move(check); }
+void SimClock::SetPrivilegeCheck(std::function<bool()> check) {
+    privilegeCheck_ = std::move(check);
+}
 
 }  // namespace qxr::sim

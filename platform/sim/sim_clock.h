@@ -35,7 +35,7 @@ struct SimClockConfig {
 class SimClock : public platform::SystemClock,
                  public platform::PerformanceCounter,
                  public platform::TickCounter {
-public:
+  public:
     explicit SimClock(const SimClockConfig& config = SimClockConfig{});
 
     // SystemClock
@@ -55,6 +55,8 @@ public:
     void Advance(int64_t ticks);
     // Moves true time to just after the next clock interrupt.
     void AdvanceToNextInterrupt();
+    // The true time of the first clock interrupt at or after `trueTime`.
+    int64_t InterruptAtOrAfter(int64_t trueTime) const;
     // Called after every advance of true time (scenario scripts, the card, tracing).
     void AddAdvanceListener(std::function<void()> listener);
     // When set and returning false, SetSystemTime and SetSystemTimeAdjustment fail with
@@ -75,7 +77,7 @@ public:
     uint64_t InterruptCount() const { return InterruptsBy(now_); }
     int SetSystemTimeCount() const { return setTimeCount_; }
 
-private:
+  private:
     uint64_t InterruptsBy(int64_t trueTime) const;
     int64_t InterruptTime(uint64_t index) const;
     // Brings the system time up to the interrupts that have happened by now.
@@ -84,9 +86,9 @@ private:
 
     SimClockConfig config_;
     int64_t now_;
-    int64_t system_;            // system time as of interrupt number `counted_`
-    uint64_t counted_ = 0;      // interrupts already applied to system_
-    uint64_t tickBaseMs_;       // uptime at the start
+    int64_t system_;        // system time as of interrupt number `counted_`
+    uint64_t counted_ = 0;  // interrupts already applied to system_
+    uint64_t tickBaseMs_;   // uptime at the start
     DWORD adjustment_;
     bool disabled_;
     int failQueries_ = 0;

@@ -61,7 +61,7 @@ TEST(EventMessagesTest, TableHoldsTheIdsInOrder) {
         EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
     }
     EXPECT_EQ(EventMessageText(99), nullptr);
-    EXPECT_EQ(EventMessageText(114), nullptr);
+    EXPECT_EQ(EventMessageText(kLastEventId + 1), nullptr);
     EXPECT_STREQ(EventMessageText(109), "Correcting system time offset of %1 seconds.\r\n");
 }
 

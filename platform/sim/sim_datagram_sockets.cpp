@@ -1,0 +1,171 @@
+#include "platform/sim/sim_datagram_sockets.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace qxr::sim {
+
+namespace {
+constexpr int kWsaENotSock = 10038;
+constexpr int kWsaEInval = 10022;
+}  // namespace
+
+thread_local int SimDatagramSockets::lastError_ = 0;
+
+void SimDatagramSockets::Fail(int error) {
+    lastError_ = error;
+}
+
+SimDatagramSockets::Socket* SimDatagramSockets::Find(platform::SOCKET s) {
+    auto it = sockets_.find(s);
+    return it == sockets_.end() ? nullptr : &it->second;
+}
+
+platform::SOCKET SimDatagramSockets::socket(int family) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (family != platform::kAfInet && family != platform::kAfInet6) {
+        Fail(platform::kWsaEAfNoSupport);
+        return platform::kInvalidSocket;
+    }
+    if (family == platform::kAfInet6 && ipv6Missing_) {
+        Fail(platform::kWsaEAfNoSupport);
+        return platform::kInvalidSocket;
+    }
+    const platform::SOCKET s = next_++;
+    sockets_[s] = Socket{family, 0, {}};
+    return s;
+}
+
+int SimDatagramSockets::bind(platform::SOCKET s, WORD port) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Socket* socket = Find(s);
+    if (socket == nullptr) {
+        Fail(kWsaENotSock);
+        return platform::kSocketError;
+    }
+    if (socket->port != 0) {
+        Fail(kWsaEInval);
+        return platform::kSocketError;
+    }
+    bool inUse = taken_.count({socket->family, port}) != 0;
+    for (const auto& [handle, other] : sockets_) {
+        if (other.family == socket->family && other.port == port) inUse = true;
+    }
+    if (inUse) {
+        Fail(platform::kWsaEAddrInUse);
+        return platform::kSocketError;
+    }
+    socket->port = port;
+    return 0;
+}
+
+int SimDatagramSockets::select(const platform::SOCKET* sockets, int count, DWORD timeoutMs,
+                               bool* readable) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto ready = [&] {
+        int n = 0;
+        for (int i = 0; i < count; ++i) {
+            const Socket* socket = Find(sockets[i]);
+            readable[i] = socket != nullptr && !socket->queue.empty();
+            if (readable[i]) ++n;
+        }
+        return n;
+    };
+    int n = ready();
+    if (n == 0 && timeoutMs > 0) {
+        delivered_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return ready() > 0; });
+        n = ready();
+    }
+    return n;
+}
+
+int SimDatagramSockets::recvfrom(platform::SOCKET s, char* buffer, int size,
+                                 platform::SocketAddress* from) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Socket* socket = Find(s);
+    if (socket == nullptr) {
+        Fail(kWsaENotSock);
+        return platform::kSocketError;
+    }
+    if (socket->queue.empty()) {
+        Fail(platform::kWsaEWouldBlock);
+        return platform::kSocketError;
+    }
+    SimDatagram datagram = std::move(socket->queue.front());
+    socket->queue.pop_front();
+    const int length = static_cast<int>(datagram.data.size()) < size
+                           ? static_cast<int>(datagram.data.size())
+                           : size;
+    if (length > 0) std::memcpy(buffer, datagram.data.data(), static_cast<size_t>(length));
+    *from = datagram.peer;
+    return length;
+}
+
+int SimDatagramSockets::sendto(platform::SOCKET s, const char* data, int size,
+                               const platform::SocketAddress& to) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Socket* socket = Find(s);
+    if (socket == nullptr || size < 0) {
+        Fail(kWsaENotSock);
+        return platform::kSocketError;
+    }
+    sent_.push_back(SimDatagram{to, socket->port,
+                                std::vector<uint8_t>(data, data + static_cast<size_t>(size))});
+    return size;
+}
+
+int SimDatagramSockets::closesocket(platform::SOCKET s) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (sockets_.erase(s) == 0) {
+        Fail(kWsaENotSock);
+        return platform::kSocketError;
+    }
+    return 0;
+}
+
+int SimDatagramSockets::WSAGetLastError() {
+    return lastError_;
+}
+
+bool SimDatagramSockets::Deliver(const platform::SocketAddress& from, WORD port,
+                                 std::vector<uint8_t> data) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Socket* target = nullptr;
+        for (auto& [handle, socket] : sockets_) {
+            if (socket.family == from.family && socket.port == port) target = &socket;
+        }
+        if (target == nullptr) return false;
+        target->queue.push_back(SimDatagram{from, port, std::move(data)});
+    }
+    delivered_.notify_all();
+    return true;
+}
+
+std::vector<SimDatagram> SimDatagramSockets::TakeSent() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<SimDatagram> sent;
+    sent.swap(sent_);
+    return sent;
+}
+
+void SimDatagramSockets::TakePort(int family, WORD port) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    taken_.insert({family, port});
+}
+
+int SimDatagramSockets::OpenCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(sockets_.size());
+}
+
+bool SimDatagramSockets::IsBound(int family, WORD port) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [handle, socket] : sockets_) {
+        if (socket.family == family && socket.port == port) return true;
+    }
+    return false;
+}
+
+}  // namespace qxr::sim

@@ -1,0 +1,66 @@
+#include "sync_service/ntp_server/card_clock_fit.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace qxr::ntp {
+
+void CardClockFit::Add(int64_t counter, int64_t cardTime) {
+    int64_t predicted = 0;
+    if (count_ > 0) {
+        const int newest = (next_ + kReadings - 1) % kReadings;
+        if (counter <= counters_[newest] || !TimeAt(counter, &predicted) ||
+            std::llabs(predicted - cardTime) > kRestartTicks) {
+            count_ = 0;
+        }
+    }
+    if (count_ == 0) next_ = 0;
+    counters_[next_] = counter;
+    times_[next_] = cardTime;
+    next_ = (next_ + 1) % kReadings;
+    if (count_ < kReadings) ++count_;
+    Refit();
+}
+
+void CardClockFit::Refit() {
+    // Relative to the newest reading, so that doubles keep every 100-ns unit.
+    const int newest = (next_ + kReadings - 1) % kReadings;
+    originCounter_ = counters_[newest];
+    originTime_ = times_[newest];
+    const double nominal = frequency_ > 0 ? 1e7 / static_cast<double>(frequency_) : 0;
+    if (count_ < 2) {
+        offset_ = 0;
+        slope_ = nominal;
+        return;
+    }
+    double sx = 0, sy = 0;
+    for (int i = 0; i < count_; ++i) {
+        sx += static_cast<double>(counters_[i] - originCounter_);  // increasing: no overflow
+        sy += static_cast<double>(times_[i] - originTime_);
+    }
+    const double mx = sx / count_, my = sy / count_;
+    double sxx = 0, sxy = 0;
+    for (int i = 0; i < count_; ++i) {
+        const double dx = static_cast<double>(counters_[i] - originCounter_) - mx;
+        const double dy = static_cast<double>(times_[i] - originTime_) - my;
+        sxx += dx * dx;
+        sxy += dx * dy;
+    }
+    slope_ = sxx > 0 ? sxy / sxx : nominal;
+    // Readings close together say little about the rate: keep the nominal one then.
+    if (nominal > 0 && std::fabs(slope_ / nominal - 1) > 1e-3) slope_ = nominal;
+    offset_ = my - slope_ * mx;
+}
+
+bool CardClockFit::TimeAt(int64_t counter, int64_t* cardTime) const {
+    if (count_ == 0) return false;
+    // Wrapping difference: a wild counter must give a wild answer, not undefined behaviour.
+    const double dx = static_cast<double>(static_cast<int64_t>(
+        static_cast<uint64_t>(counter) - static_cast<uint64_t>(originCounter_)));
+    const double ticks = offset_ + slope_ * dx;
+    if (!(std::fabs(ticks) < kMaxReach)) return false;
+    *cardTime = originTime_ + static_cast<int64_t>(std::llround(ticks));
+    return true;
+}
+
+}  // namespace qxr::ntp

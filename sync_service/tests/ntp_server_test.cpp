@@ -1,0 +1,441 @@
+// The NTP server's rules, each as one table: which requests are answered and how, the allow
+// list, the rate limit, what the replies say about the card, the card-fitted clock; then the
+// server in the service on the simulated PC.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "platform/sim/sim_datagram_sockets.h"
+#include "sync_service/ntp_server/card_clock_fit.h"
+#include "sync_service/ntp_server/ntp_allow_list.h"
+#include "sync_service/ntp_server/ntp_packet.h"
+#include "sync_service/ntp_server/ntp_rate_limit.h"
+#include "sync_service/ntp_server/served_clock.h"
+#include "sync_service/sync_service.h"
+#include "sync_service/tests/service_test_machine.h"
+
+namespace qxr::ntp {
+namespace {
+
+constexpr int64_t kSecond = 10000000;
+constexpr int64_t kBase = 134410752000000000LL;  // 2026-12-07 00:00 UTC
+
+std::vector<uint8_t> Request(int version, int mode, size_t size = kHeaderSize) {
+    std::vector<uint8_t> r(size, 0);
+    r[0] = static_cast<uint8_t>((version << 3) | mode);
+    r[2] = 6;
+    for (int i = 0; i < 8; ++i) r[40 + i] = static_cast<uint8_t>(0xA0 + i);
+    return r;
+}
+
+std::vector<uint8_t> WithExtension(std::vector<uint8_t> r, size_t length) {
+    const size_t at = r.size();
+    r.resize(at + length, 0);
+    r[at + 2] = static_cast<uint8_t>(length >> 8);
+    r[at + 3] = static_cast<uint8_t>(length);
+    return r;
+}
+
+TEST(NtpPacketTest, OnlyWellFormedClientAndSymmetricRequestsAreAnswered) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> request;
+        int replyMode;  // 0 = no reply
+    };
+    const Case cases[] = {
+        {"v4 client", Request(4, 3), 4},
+        {"v3 client", Request(3, 3), 4},
+        {"v1 client", Request(1, 3), 4},
+        {"symmetric active", Request(4, 1), 2},
+        {"version 0", Request(0, 3), 0},
+        {"version 5", Request(5, 3), 0},
+        {"symmetric passive", Request(4, 2), 0},
+        {"server", Request(4, 4), 0},
+        {"broadcast", Request(4, 5), 0},
+        {"control (mode 6)", Request(2, 6), 0},
+        {"private (mode 7)", Request(2, 7), 0},
+        {"47 bytes", Request(4, 3, 47), 0},
+        {"empty", {}, 0},
+        {"MD5 MAC (68 bytes)", Request(4, 3, 68), 0},
+        {"SHA-1 MAC (72 bytes)", Request(4, 3, 72), 0},
+        {"Windows extended authenticator (120 bytes)", Request(4, 3, 120), 0},
+        {"extension field", WithExtension(Request(4, 3), 28), 4},
+        {"two extension fields", WithExtension(WithExtension(Request(4, 3), 16), 28), 4},
+        {"extension field of length 12", WithExtension(Request(4, 3), 12), 0},
+        {"extension field past the end",
+         [] {
+             auto r = WithExtension(Request(4, 3), 32);
+             r[51] = 64;
+             return r;
+         }(),
+         0},
+        {"extension field on v3", WithExtension(Request(3, 3), 28), 0},
+        {"extension field then a MAC",
+         [] {
+             auto r = WithExtension(Request(4, 3), 28);
+             r.resize(r.size() + 20, 0);
+             return r;
+         }(),
+         0},
+    };
+    NtpServerFields fields;
+    fields.leap = 0;
+    fields.stratum = 1;
+    fields.referenceId = kReferenceIdGps;
+    for (const Case& c : cases) {
+        uint8_t reply[kHeaderSize] = {};
+        const size_t n =
+            AnswerNtpRequest(c.request.data(), c.request.size(), fields, 111, 222, reply);
+        if (c.replyMode == 0) {
+            EXPECT_EQ(n, 0u) << c.what;
+            continue;
+        }
+        ASSERT_EQ(n, kHeaderSize) << c.what;
+        EXPECT_LE(n, c.request.size()) << c.what;
+        EXPECT_EQ(reply[0] & 7, c.replyMode) << c.what;
+        EXPECT_EQ((reply[0] >> 3) & 7, (c.request[0] >> 3) & 7) << c.what;
+        EXPECT_EQ(reply[1], 1) << c.what;
+        EXPECT_EQ(reply[2], 6) << c.what;
+        EXPECT_EQ(std::memcmp(reply + 24, c.request.data() + 40, 8), 0) << c.what;
+        EXPECT_EQ(reply[39], 111) << c.what;
+        EXPECT_EQ(reply[47], 222) << c.what;
+        EXPECT_EQ(std::memcmp(reply + 12, "GPS", 4), 0) << c.what;
+    }
+}
+
+TEST(NtpPacketTest, TimestampsAndFormats) {
+    // 2026-12-07 00:00:00.5 UTC: 4,005,590,400 s since 1900 (era 0), half a second.
+    const uint64_t ntp = FileTimeToNtp(kBase + kSecond / 2);
+    EXPECT_EQ(ntp >> 32, 4005590400u);
+    EXPECT_EQ(ntp & 0xFFFFFFFFu, 0x80000000u);
+    EXPECT_EQ(NtpToFileTime(ntp, kBase), kBase + kSecond / 2);
+    // 2036-02-07 06:28:16 UTC starts era 1: the timestamp wraps, the time does not.
+    const int64_t era1 = kBase + int64_t{289376896} * kSecond;
+    EXPECT_EQ(FileTimeToNtp(era1) >> 32, 0u);
+    EXPECT_EQ(NtpToFileTime(FileTimeToNtp(era1 + 7), era1), era1 + 7);
+    EXPECT_EQ(NtpShortFromTicks(kSecond / 1000), 66u);  // 1 ms, rounded up
+    EXPECT_EQ(NtpShortFromTicks(-1), 0u);
+    EXPECT_EQ(NtpShortFromTicks(int64_t{1} << 60), 0xFFFFFFFFu);
+    EXPECT_EQ(PrecisionOf(10000000), -23);
+    EXPECT_EQ(PrecisionOf(1193182), -20);
+    EXPECT_EQ(PrecisionOf(3579545), -21);
+}
+
+platform::SocketAddress V4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+    platform::SocketAddress s;
+    s.family = platform::kAfInet;
+    s.address[0] = a, s.address[1] = b, s.address[2] = c, s.address[3] = d;
+    return s;
+}
+
+platform::SocketAddress V6(const char* text) {
+    platform::SocketAddress s;
+    s.family = platform::kAfInet6;
+    EXPECT_TRUE(ParseIpv6(text, std::strlen(text), s.address)) << text;
+    return s;
+}
+
+TEST(NtpAllowListTest, Entries) {
+    struct Case {
+        const char* entry;
+        bool parses;
+        platform::SocketAddress inside;
+        platform::SocketAddress outside;
+    };
+    const Case cases[] = {
+        {"192.168.1.0/24", true, V4(192, 168, 1, 77), V4(192, 168, 2, 1)},
+        {"10.0.0.0/8", true, V4(10, 200, 3, 4), V4(11, 0, 0, 1)},
+        {"127.0.0.1", true, V4(127, 0, 0, 1), V4(127, 0, 0, 2)},
+        {"0.0.0.0/0", true, V4(8, 8, 8, 8), V6("::1")},
+        {"172.16.0.0/12", true, V4(172, 31, 255, 255), V4(172, 32, 0, 0)},
+        {"fd00::/8", true, V6("fd12:3456::1"), V6("fe80::1")},
+        {"2001:db8::/32", true, V6("2001:db8:ffff::"), V6("2001:db9::")},
+        {"::1", true, V6("::1"), V4(127, 0, 0, 1)},
+    };
+    for (const Case& c : cases) {
+        NtpAllowList list;
+        list.Restrict();
+        ASSERT_EQ(list.Add(c.entry), c.parses) << c.entry;
+        EXPECT_TRUE(list.Allows(c.inside)) << c.entry;
+        EXPECT_FALSE(list.Allows(c.outside)) << c.entry;
+    }
+    for (const char* bad : {"", "192.168.1.0/33", "192.168.1/24", "256.1.1.1", "1.2.3.4.5",
+                            "1.2.3.4/", "1.2.3.4/-1", "host.example", "1:2:3:4:5:6:7:8:9",
+                            "1::2::3", "12345::", "::/129", " 1.2.3.4", "1.2.3.04/8x"}) {
+        NtpAllowList list;
+        EXPECT_FALSE(list.Add(bad)) << bad;
+        EXPECT_EQ(list.Count(), 0) << bad;
+    }
+    // Unrestricted answers everyone; restricted and empty answers nobody.
+    NtpAllowList list;
+    EXPECT_TRUE(list.Allows(V4(1, 2, 3, 4)));
+    list.Restrict();
+    EXPECT_FALSE(list.Allows(V4(1, 2, 3, 4)));
+}
+
+TEST(NtpRateLimitTest, BurstThenOnePerIntervalWithLeak) {
+    struct Case {
+        RateLimitSettings settings;
+        int requests;  // sent at once
+        int expected;  // answered
+    };
+    const Case cases[] = {
+        {{8, 8, 4}, 8, 8},        // the first burst
+        {{8, 8, 4}, 48, 18},      // 8, then one in four of the other 40
+        {{8, 8, 0}, 48, 8},       // no leak
+        {{8, 8, 1}, 48, 48},      // everything leaks
+        {{0, 8, 4}, 1000, 1000},  // limiting off
+        {{2, 3, 4}, 11, 5},       // 3, then 2 of 8
+    };
+    for (const Case& c : cases) {
+        auto limiter = std::make_unique<NtpRateLimiter>(c.settings);
+        int answered = 0;
+        for (int i = 0; i < c.requests; ++i) answered += limiter->Admit(V4(10, 0, 0, 1), 5000);
+        EXPECT_EQ(answered, c.expected) << c.settings.intervalS << "/" << c.settings.burst;
+    }
+    // Credit comes back with time: one request per interval is always answered.
+    auto limiter = std::make_unique<NtpRateLimiter>();
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(limiter->Admit(V4(10, 0, 0, 1), 0));
+    EXPECT_FALSE(limiter->Admit(V4(10, 0, 0, 1), 7999));
+    EXPECT_TRUE(limiter->Admit(V4(10, 0, 0, 1), 16000));
+    EXPECT_TRUE(limiter->Admit(V4(10, 0, 0, 2), 16000));  // another client has its own
+    // A flood from many addresses cannot push a table entry of a busy client out for long:
+    // at worst the client starts afresh with a full burst.
+    for (uint32_t i = 0; i < 100000; ++i) {
+        limiter->Admit(V4(11, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
+                          static_cast<uint8_t>(i)),
+                       20000);
+    }
+    EXPECT_TRUE(limiter->Admit(V4(10, 0, 0, 1), 20000));
+}
+
+CardReading Status(int32_t reference) {
+    CardReading r;
+    r.kind = CardReading::kStatus;
+    r.reference = reference;
+    return r;
+}
+
+CardReading Time(int64_t counter, int64_t cardTime) {
+    CardReading r;
+    r.kind = CardReading::kTime;
+    r.counter = counter;
+    r.cardTime = cardTime;
+    return r;
+}
+
+TEST(ServedClockTest, FieldsFollowTheCard) {
+    const int64_t t0 = kBase;
+    const CardReading failed{CardReading::kTimeFailed};
+    struct Case {
+        const char* what;
+        std::vector<CardReading> readings;
+        int64_t at;   // card time of the reply
+        int stratum;  // 1 synchronised (LI 0), 0 not (LI 3)
+        uint32_t dispersion;
+        int64_t reference;
+    };
+    const Case cases[] = {
+        {"nothing read yet", {}, t0, 0, 0, 0},
+        {"status but no time", {Status(1)}, t0, 0, 0, 0},
+        {"GPS", {Status(1), Time(1000, t0)}, t0, 1, 66, t0},
+        {"GPS, 100 s later", {Status(1), Time(1000, t0)}, t0 + 100 * kSecond, 1, 164, t0},
+        {"on-board clock after GPS",
+         {Status(1), Time(1000, t0), Status(2), Time(2000, t0 + kSecond)},
+         t0 + 1000 * kSecond,
+         1,
+         1049,
+         t0},
+        {"on-board clock, never GPS", {Status(2), Time(1000, t0)}, t0, 0, 0, 0},
+        {"reference none", {Status(1), Time(1000, t0), Status(0)}, t0, 0, 0, 0},
+        {"time read failed", {Status(1), Time(1000, t0), failed}, t0, 0, 0, 0},
+        {"read again",
+         {Status(1), Time(1000, t0), failed, Time(2000, t0 + kSecond)},
+         t0 + kSecond,
+         1,
+         66,
+         t0 + kSecond},
+        {"dispersion just under 1 s",
+         {Status(1), Time(1000, t0), Status(2)},
+         t0 + 66000 * kSecond,
+         1,
+         64947,
+         t0},
+        {"dispersion past 1 s",
+         {Status(1), Time(1000, t0), Status(2)},
+         t0 + 66667 * kSecond,
+         0,
+         0,
+         0},
+    };
+    for (const Case& c : cases) {
+        ServedClock clock(10000000);
+        for (const CardReading& r : c.readings) clock.Apply(r);
+        const NtpServerFields f = clock.Fields(c.at);
+        EXPECT_EQ(f.leap, c.stratum == 1 ? 0 : 3) << c.what;
+        EXPECT_EQ(f.stratum, c.stratum) << c.what;
+        EXPECT_EQ(f.rootDispersion, c.dispersion) << c.what;
+        EXPECT_EQ(f.referenceId, c.stratum == 1 ? kReferenceIdGps : 0u) << c.what;
+        EXPECT_EQ(f.reference, c.stratum == 1 ? FileTimeToNtp(c.reference) : 0u) << c.what;
+        EXPECT_EQ(f.precision, -23) << c.what;
+    }
+}
+
+TEST(CardClockFitTest, AveragesTheCardsMillisecondsAndRestartsOnAJump) {
+    // A counter 37 ppm fast against the card; each reading's latch up to 1 ms late, as a
+    // card counting whole milliseconds gives it, and corrected by half a millisecond.
+    const int64_t frequency = 3579545;
+    const double rate = 1 + 37e-6;
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int64_t> late(0, 9999);
+    CardClockFit fit(frequency);
+    double sumSquares = 0, worst = 0;
+    int samples = 0;
+    for (int i = 0; i < 200; ++i) {
+        const int64_t trueTime = kBase + i * 10 * kSecond;
+        const auto counterAt = [&](int64_t t) {
+            return static_cast<int64_t>(std::llround((t - kBase) * 1e-7 * frequency * rate));
+        };
+        fit.Add(counterAt(trueTime + late(random)), trueTime + 5000);
+        if (i < CardClockFit::kReadings) continue;
+        // Served 4 s after the reading, between two readings.
+        int64_t served = 0;
+        ASSERT_TRUE(fit.TimeAt(counterAt(trueTime + 4 * kSecond), &served));
+        const double error = static_cast<double>(served - (trueTime + 4 * kSecond));
+        sumSquares += error * error;
+        worst = std::max(worst, std::fabs(error));
+        ++samples;
+    }
+    // Without the fit (the last reading alone) the RMS would be about 0.29 ms.
+    EXPECT_LT(std::sqrt(sumSquares / samples), 1000);  // 0.1 ms
+    EXPECT_LT(worst, 3000);
+    // The card's clock jumps 5 ms (GPS back after holdover): the fit starts again on it.
+    const int64_t last = kBase + 200 * 10 * kSecond;
+    fit.Add(static_cast<int64_t>(std::llround((last - kBase) * 1e-7 * frequency * rate)),
+            last + 50000);
+    EXPECT_EQ(fit.Count(), 1);
+    // Wild counters give no answer rather than an overflow.
+    int64_t t = 0;
+    EXPECT_FALSE(fit.TimeAt(INT64_MIN, &t));
+    EXPECT_FALSE(fit.TimeAt(INT64_MAX, &t));
+}
+
+}  // namespace
+}  // namespace qxr::ntp
+
+namespace qxr::sync {
+namespace {
+
+using testing::kParametersKey;
+
+platform::SocketAddress Client(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+    platform::SocketAddress s;
+    s.address[0] = a, s.address[1] = b, s.address[2] = c, s.address[3] = d;
+    s.port = 40000;
+    return s;
+}
+
+// The server in the running service, served from the loop's thread in virtual time.
+struct ServedRun {
+    std::vector<testing::ServiceTestMachine::LoggedEvent> events;
+    std::vector<sim::SimDatagram> replies;
+    std::vector<int64_t> replyTrueTimes;
+    size_t corrections = 0;
+    int openAfterStop = -1;
+};
+
+ServedRun RunServing(
+    const std::function<void(testing::ServiceTestMachine&, sim::SimDatagramSockets&)>& setUp,
+    const std::vector<platform::SocketAddress>& clients) {
+    testing::ServiceTestMachine m;
+    sim::SimDatagramSockets network;
+    m.card.editTime = [&m](CardTime* t) {
+        t->millisecond = static_cast<int32_t>(m.clock.TrueTime() / 10000 % 1000);
+    };
+    m.registry.SetDword(kParametersKey, "NtpServer", 1);
+    setUp(m, network);
+    sim::SimService entry;
+    entry.name = "QxrSync";
+    entry.state = SERVICE_START_PENDING;
+    m.services.AddService(entry);
+    SyncService service(m.ports, m.card, m.console);
+    service.ServeTimeWith(network, ntp::TimeServing::Mode::kCallerServes);
+    ServedRun run;
+    m.At(25300, [&] {
+        std::vector<uint8_t> request(48, 0);
+        request[0] = (4 << 3) | 3;
+        for (const auto& client : clients) network.Deliver(client, 123, request);
+        service.ServeWaitingTimeRequests();
+        run.replies = network.TakeSent();
+        run.replyTrueTimes.assign(run.replies.size(), m.clock.TrueTime());
+    });
+    m.StopAt(40000);
+    EXPECT_TRUE(service.RunDispatcher());
+    run.events = m.Logged();
+    run.corrections = m.card.timeCallsAt.size();
+    run.openAfterStop = network.OpenCount();
+    return run;
+}
+
+std::vector<std::string> Texts(const ServedRun& run, DWORD id) {
+    std::vector<std::string> out;
+    for (const auto& e : run.events) {
+        if (e.id == id) out.push_back(e.text);
+    }
+    return out;
+}
+
+TEST(TimeServingTest, ServesTheCardsTimeToAllowedClientsAndClosesItsPortAtStop) {
+    const ServedRun run = RunServing(
+        [](testing::ServiceTestMachine& m, sim::SimDatagramSockets& network) {
+            network.SetIpv6Missing(true);  // as on NT 4.0: no complaint
+            m.registry.SetString(kParametersKey, "NtpAllow", REG_MULTI_SZ,
+                                 std::string("10.0.0.0/8\0bogus\0", 17));
+        },
+        {Client(10, 1, 2, 3), Client(192, 168, 0, 1)});
+    EXPECT_EQ(
+        Texts(run, kMsgNtpAllowIgnored),
+        std::vector<std::string>{"The NtpAllow entry bogus is not a network and is ignored.\r\n"});
+    EXPECT_EQ(Texts(run, kMsgNtpServing),
+              std::vector<std::string>{"The NTP server is answering on UDP port 123.\r\n"});
+    ASSERT_EQ(run.replies.size(), 1u);  // 192.168.0.1 is not in the list
+    const sim::SimDatagram& reply = run.replies[0];
+    EXPECT_EQ(reply.peer.address[0], 10);
+    ASSERT_EQ(reply.data.size(), 48u);
+    EXPECT_EQ(reply.data[0], (0 << 6) | (4 << 3) | 4);
+    EXPECT_EQ(reply.data[1], 1);
+    uint64_t transmit = 0;
+    for (int i = 40; i < 48; ++i) transmit = (transmit << 8) | reply.data[i];
+    const int64_t served = ntp::NtpToFileTime(transmit, run.replyTrueTimes[0]);
+    EXPECT_LT(std::llabs(served - run.replyTrueTimes[0]), 10000);  // the card's millisecond
+    EXPECT_EQ(run.openAfterStop, 0);
+}
+
+TEST(TimeServingTest, APortInUseIsReportedAndTheCorrectionsGoOn) {
+    const ServedRun quiet = RunServing(
+        [](testing::ServiceTestMachine& m, sim::SimDatagramSockets&) {
+            m.registry.SetDword(kParametersKey, "NtpServer", 0);
+        },
+        {Client(10, 1, 2, 3)});
+    EXPECT_TRUE(Texts(quiet, kMsgNtpServing).empty());
+    EXPECT_TRUE(quiet.replies.empty());
+    const ServedRun taken = RunServing(
+        [](testing::ServiceTestMachine& m, sim::SimDatagramSockets& network) {
+            network.TakePort(platform::kAfInet, 1123);
+            m.registry.SetDword(kParametersKey, "NtpPort", 1123);
+        },
+        {});
+    EXPECT_EQ(
+        Texts(taken, kMsgNtpPortFailed),
+        std::vector<std::string>{"The NTP server cannot use UDP port 1123.  Error 10048.\r\n"});
+    EXPECT_TRUE(Texts(taken, kMsgNtpServing).empty());
+    EXPECT_EQ(taken.corrections, quiet.corrections);
+    EXPECT_GE(taken.corrections, 4u);
+}
+
+}  // namespace
+}  // namespace qxr::sync
