@@ -31,7 +31,7 @@ PROGRAMS = [
     # install-deps.sh
     "dpkg", "dpkg-query", "apt-get",
     # the NTP server's clients and reference server (chronyd only as -Q or -x)
-    "chronyd", "ntpdig",
+    "chronyd", "ntpdig", "cut", "date", "chmod", "id",
 ]
 for prefix in ("x86_64-w64-mingw32", "i686-w64-mingw32"):
     for tool in ("gcc", "g++", "windres", "windmc", "dlltool", "objdump"):

@@ -73,7 +73,9 @@ if ! qxr_wine_wait_events "^114 information $wine_port\$" 1 30; then
 fi
 # Corrections before the load, so that the log shows the schedule the load must keep.
 sleep 11
-echo "=== QxrSync under Wine, port $wine_port"
+# Wine's figures follow the machine's load closely (each receive and send is a round trip
+# through wineserver): the load average goes with them.
+echo "=== QxrSync under Wine, port $wine_port (load average $(cut -d' ' -f1-3 /proc/loadavg))"
 ladder qxrsync "$wine_port" || { echo "FAIL: the generator could not run against QxrSync"; exit 1; }
 sleep 11
 qxr_wine_run remove 60 x86_64 QxrSync.exe -r
@@ -111,7 +113,7 @@ if ! kill -0 "$chrony_pid" 2>/dev/null; then
     sed 's/^/    /' "$cdir/chronyd.log"
     exit 1
 fi
-echo "=== chronyd -x (pid $chrony_pid), local stratum 1, port $chrony_port"
+echo "=== chronyd -x (pid $chrony_pid), local stratum 1, port $chrony_port (load average $(cut -d' ' -f1-3 /proc/loadavg))"
 rc=0
 ladder chronyd "$chrony_port" || rc=$?
 kill "$chrony_pid" 2>/dev/null

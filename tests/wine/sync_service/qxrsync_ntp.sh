@@ -106,7 +106,8 @@ qxr_expect_range "$(to_us "$ntplib_offset")" 2495000 2505000 "ntplib measures th
 
 chrony_query gps
 qxr_expect "$out/gps/chronyd.out" 'System clock wrong by' "chronyd -Q accepts the server"
-chrony_offset=$(chrony_last gps 12)
+# chronyd's own estimate from its measurements (its raw log has only 4 digits).
+chrony_offset=$(sed -n 's/.*System clock wrong by \(-\{0,1\}[0-9.]*\) seconds.*/\1/p' "$out/gps/chronyd.out")
 qxr_expect_eq "$(chrony_last gps 4)/$(chrony_last gps 5)/$(chrony_last gps 15)/$(chrony_last gps 17)" \
     N/1/0.000e+00/47505300 "chronyd: leap normal, stratum 1, root delay 0, reference GPS"
 qxr_expect_range "$(to_us "$chrony_offset")" 2495000 2505000 "chronyd measures the server +2.5 s ahead (us)"
@@ -118,7 +119,10 @@ else
     ntpdig_query dig-gps
     ntpdig_offset=$(json dig-gps offset)
     qxr_expect_eq "$(json dig-gps stratum)/$(json dig-gps leap)" 1/no-leap "ntpdig: stratum 1, no leap"
-    qxr_expect_range "$(to_us "$ntpdig_offset")" 2495000 2505000 "ntpdig measures the server +2.5 s ahead (us)"
+    # ntpdig takes one sample, so it is off by up to half the round trip, and on the side of
+    # a late receive stamp: under Wine a request can wait some milliseconds before the server
+    # reads it (the filtering clients above pick their shortest round trips).
+    qxr_expect_range "$(to_us "$ntpdig_offset")" 2495000 2510000 "ntpdig measures the server +2.5 s ahead (us)"
 fi
 
 # Versions 1-4 echoed; a client (3) gets a server reply (4), a symmetric active peer (1) a
