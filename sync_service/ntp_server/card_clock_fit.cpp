@@ -9,8 +9,13 @@ void CardClockFit::Add(int64_t counter, int64_t cardTime) {
     int64_t predicted = 0;
     if (count_ > 0) {
         const int newest = (next_ + kReadings - 1) % kReadings;
-        if (counter <= counters_[newest] || !TimeAt(counter, &predicted) ||
-            std::llabs(predicted - cardTime) > kRestartTicks) {
+        const int oldest = count_ < kReadings ? 0 : next_;
+        int64_t off = 0, span = 0;
+        // Every counter of the fit must lie within an int64_t of every other.
+        if (counter <= counters_[newest] ||
+            __builtin_sub_overflow(counter, counters_[oldest], &span) ||
+            !TimeAt(counter, &predicted) || __builtin_sub_overflow(predicted, cardTime, &off) ||
+            std::llabs(off) > kRestartTicks) {
             count_ = 0;
         }
     }
@@ -54,13 +59,13 @@ void CardClockFit::Refit() {
 
 bool CardClockFit::TimeAt(int64_t counter, int64_t* cardTime) const {
     if (count_ == 0) return false;
-    // Wrapping difference: a wild counter must give a wild answer, not undefined behaviour.
-    const double dx = static_cast<double>(static_cast<int64_t>(
-        static_cast<uint64_t>(counter) - static_cast<uint64_t>(originCounter_)));
+    int64_t difference = 0;
+    if (__builtin_sub_overflow(counter, originCounter_, &difference)) return false;
+    const double dx = static_cast<double>(difference);
     const double ticks = offset_ + slope_ * dx;
     if (!(std::fabs(ticks) < kMaxReach)) return false;
-    *cardTime = originTime_ + static_cast<int64_t>(std::llround(ticks));
-    return true;
+    return !__builtin_add_overflow(originTime_, static_cast<int64_t>(std::llround(ticks)),
+                                   cardTime);
 }
 
 }  // namespace qxr::ntp

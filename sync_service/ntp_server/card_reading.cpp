@@ -17,6 +17,8 @@ bool MakeTimeReading(const CardTime& time, int64_t before, int64_t after, int64_
     // The card's second began at most a second (and a little) before the request.
     const int64_t window = frequency + frequency / 10;
     const bool latchFits = latch != 0 && latch <= after && latch >= before - window;
+    // A request that took more than a second cannot place the card's time at all.
+    if (!latchFits && after - before > frequency) return false;
     int64_t cardTime = 0;
     if (!CardTimeToFileTime(time, !latchFits, &cardTime)) return false;
     reading->kind = CardReading::kTime;

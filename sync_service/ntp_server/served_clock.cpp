@@ -17,6 +17,10 @@ void ServedClock::Apply(const CardReading& reading) {
             statusSeen_ = true;
             break;
         case CardReading::kTime:
+            if (reading.cardTime < 0) {  // before 1601: no time the card can have
+                timeReadable_ = false;
+                break;
+            }
             fit_.Add(reading.counter, reading.cardTime);
             timeReadable_ = true;
             uncertainty_ = reading.uncertainty;

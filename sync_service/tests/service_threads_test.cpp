@@ -3,9 +3,11 @@
 // too (label tsan).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
+#include "platform/sim/sim_datagram_sockets.h"
 #include "sync_service/sync_service.h"
 #include "sync_service/tests/service_test_machine.h"
 
@@ -147,6 +149,81 @@ TEST_F(ServiceThreadsTest, EventsFromTwoThreadsOpenOneSource) {
     b.join();
     EXPECT_EQ(m.eventLog.RegisterCount(), 1);
     EXPECT_EQ(m.eventLog.Events().size(), 1000u);
+}
+
+}  // namespace
+}  // namespace qxr::sync
+
+namespace qxr::sync {
+namespace {
+
+// The NTP server's own thread against the loop handing it readings and a flood of requests,
+// on real clocks (the simulated one belongs to one thread): every request is answered, the
+// loop's readings arrive, and stopping ends the thread and closes the port.
+class SteadyClock : public platform::PerformanceCounter, public platform::TickCounter {
+  public:
+    BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override {
+        count->QuadPart = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count() /
+                          100;
+        return TRUE;
+    }
+    BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) override {
+        frequency->QuadPart = 10000000;
+        return TRUE;
+    }
+    DWORD GetTickCount() override {
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        return static_cast<DWORD>(now.QuadPart / 10000);
+    }
+    void Sleep(DWORD ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+};
+
+TEST(TimeServingThreadsTest, LoopFloodAndStop) {
+    sim::SimMachine pc;
+    pc.threads.SetMode(sim::SimThreads::Mode::kReal);
+    SteadyClock steady;
+    const platform::Platform& p = pc.ports;
+    platform::Platform ports{p.device,     p.clock,   steady,         steady,     p.scheduling,
+                             p.privileges, p.version, p.registry,     p.services, p.eventLog,
+                             p.debug,      p.threads, p.messageBoxes, p.module,   p.files};
+    sim::SimDatagramSockets network;
+    ntp::NtpSettings settings;
+    settings.rate.intervalS = 0;
+    constexpr int kRequests = 3000;
+    {
+        ntp::TimeServing serving(ports, network, settings, ntp::TimeServing::Mode::kOwnThread);
+        ASSERT_EQ(serving.Start(), 0);
+        std::thread loop([&] {
+            for (int i = 0; i < 300; ++i) {
+                serving.NoteStatus(1);
+                CardTime time{2026, 12, 7, 0, 0, i % 60, 0, 0, 0, 0};
+                serving.NoteTime(&time, serving.Counter());
+            }
+        });
+        std::thread client([&] {
+            platform::SocketAddress from;
+            from.address[0] = 10;
+            for (int i = 0; i < kRequests; ++i) {
+                std::vector<uint8_t> request(48, 0);
+                request[0] = (4 << 3) | 3;
+                network.Deliver(from, 123, request);
+            }
+        });
+        loop.join();
+        client.join();
+        int answered = 0;
+        for (int waited = 0; answered < kRequests && waited < 2000; waited += 10) {
+            answered += static_cast<int>(network.TakeSent().size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_EQ(answered, kRequests);
+        serving.Stop();
+        EXPECT_EQ(network.OpenCount(), 0);
+    }
+    pc.threads.JoinAll();
 }
 
 }  // namespace
