@@ -30,6 +30,8 @@ PROGRAMS = [
     "sort", "uniq", "head", "tail", "cp", "mv", "rm", "mkdir", "touch", "cat", "bash",
     # install-deps.sh
     "dpkg", "dpkg-query", "apt-get",
+    # the NTP server's clients and reference server (chronyd only as -Q or -x)
+    "chronyd", "ntpdig", "cut", "date", "chmod", "id",
 ]
 for prefix in ("x86_64-w64-mingw32", "i686-w64-mingw32"):
     for tool in ("gcc", "g++", "windres", "windmc", "dlltool", "objdump"):

@@ -24,9 +24,13 @@ fuzz=(clang libclang-rt-14-dev)
 # qemu-user from bookworm-backports runs the 32-bit Wine loader on kernels that cannot execute
 # 32-bit programs; bookworm's own qemu 7.2 is far too slow for it (about a minute a process).
 backports=(qemu-user qemu-user-binfmt)
+# Independent NTP clients and a reference server for the NTP server's Wine test and load
+# benchmark: chronyd only ever runs as -Q (query) or -x (never touches the clock); ntpdig and
+# python3's ntplib only query.
+ntp=(chrony ntpsec-ntpdig python3-ntplib)
 
 if [ "$what" = --list ]; then
-    printf '%s\n' "${native[@]}" "${windows[@]}" "${fuzz[@]}" "${backports[@]}" wine32
+    printf '%s\n' "${native[@]}" "${windows[@]}" "${fuzz[@]}" "${backports[@]}" "${ntp[@]}" wine32
     exit 0
 fi
 
@@ -52,6 +56,51 @@ if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"
     "${sudo_cmd[@]}" apt-get update -qq
     "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+# chronyd is a time daemon that would set this machine's clock: the chrony package must
+# install without starting it, and stay disabled. Debian's way is a policy-rc.d answering 101
+# ("action forbidden") while the package installs; ours is removed again, one already in
+# place is left as it was.
+chronyd_running() {
+    local comm
+    for comm in /proc/[0-9]*/comm; do
+        [ "$(cat "$comm" 2>/dev/null)" = chronyd ] && return 0
+    done
+    return 1
+}
+install_ntp() {
+    local p missing=() policy=/usr/sbin/policy-rc.d made_policy=
+    for p in "${ntp[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\n# No service may start while packages install.\nexit 101\n' |
+            "${sudo_cmd[@]}" tee "$policy" >/dev/null
+        "${sudo_cmd[@]}" chmod 755 "$policy"
+        made_policy=1
+    elif "$policy" chrony start >/dev/null 2>&1; [ $? -ne 101 ]; then
+        echo "install-deps: $policy does not forbid starting services; chrony is not installed"
+        return 1
+    fi
+    echo "Installing: ${missing[*]}"
+    local rc=0
+    "${sudo_cmd[@]}" apt-get update -qq
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" || rc=$?
+    [ -n "$made_policy" ] && "${sudo_cmd[@]}" rm -f "$policy"
+    return "$rc"
+}
+if [ "$what" = all ]; then
+    install_ntp || echo "install-deps: the NTP clients are missing; the NTP server's tests will fail"
+fi
+if dpkg -s chrony >/dev/null 2>&1 && [ ! -e /etc/systemd/system/chrony.service ]; then
+    # Masked, so that no boot or later package run starts it either.
+    "${sudo_cmd[@]}" mkdir -p /etc/systemd/system
+    "${sudo_cmd[@]}" ln -s /dev/null /etc/systemd/system/chrony.service || true
+fi
+if chronyd_running; then
+    echo "install-deps: FAILURE: a chronyd is running on this machine and may set its clock;" \
+        "it was not started by the tests (stop it by hand, by its PID, after checking what it is)" >&2
+    exit 1
 fi
 
 [ "$what" = all ] || exit 0

@@ -32,13 +32,15 @@ ctest_stage() {
     record "$name" "$status" "$junit"
 }
 
-# build PRESET [TARGET]: configure and build; a failed build fails the stages that use it.
+# build PRESET [TARGET...]: configure and build; a failed build fails the stages that use it.
 declare -A built
 build() {
-    local preset=$1 target=${2:-}
-    echo "=== build: $preset${target:+ ($target)}"
+    local preset=$1 targets=()
+    shift
+    [ $# -gt 0 ] && targets=(--target "$@")
+    echo "=== build: $preset${1:+ ($*)}"
     if cmake --preset "$preset" >/dev/null &&
-        cmake --build --preset "$preset" ${target:+--target "$target"}; then
+        cmake --build --preset "$preset" "${targets[@]}"; then
         built[$preset]=1
     else
         built[$preset]=0
@@ -51,7 +53,7 @@ if /usr/bin/python3 scripts/check-deps.py; then record "dependency check" ok; el
 
 for preset in native asan mingw-x64 mingw-i686; do build "$preset"; done
 build tsan sync_service_thread_test
-build release qxrsim_benchmark
+build release qxrsim_benchmark ntp_load
 build fuzz
 
 [ "${built[native]}" = 1 ] && ctest_stage "native tests" --preset native -L native
@@ -63,6 +65,12 @@ build fuzz
 if [ "${built[release]}" = 1 ]; then
     echo "=== benchmark: qxrsim, 50 days of service (release build; prints figures, no time limit)"
     if build/release/simulation/qxrsim_benchmark; then record benchmark ok; else record benchmark FAILED; fi
+fi
+# The NTP server under load: QxrSync under Wine beside chronyd -x, the same generator.
+if [ "${built[release]}" = 1 ] && [ "${built[mingw-x64]}" = 1 ]; then
+    echo "=== benchmark: NTP server load, QxrSync under Wine beside chronyd -x (prints figures, no time limit)"
+    if tests/ntp_load/ntp_load_benchmark.sh; then record "NTP load benchmark" ok; else
+        record "NTP load benchmark" FAILED; fi
 fi
 
 # Checks of the Windows images that need no Wine (export, import and resource tables).
