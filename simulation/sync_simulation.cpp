@@ -178,6 +178,8 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
     }
     pc.eventLog.SetMessageTable(sync::RenderEventMessage);
     pc.threads.SetDeferral([&] { return static_cast<int64_t>(s.popupOpenS * kTicksPerSecond); });
+    // Only the pop-up's thread stands for a wait; the log's writer finds its file at once.
+    pc.threads.RunInline(&sync::TrackingLogWriter::ThreadRoutine);
 
     LARGE_INTEGER frequency{};
     pc.clock.QueryPerformanceFrequency(&frequency);

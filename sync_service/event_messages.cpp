@@ -20,11 +20,15 @@ const EventMessage kEventMessages[kEventMessageCount] = {
     {kMsgDllError, "EVMSG_DLLERROR", "Dll error: %1\r\n"},
     {kMsgTrackingLogFailed, "EVMSG_TRACKINGLOGFAILED",
      "The tracking log %1 could not be written.  Error %2.\r\n"},
+    {kMsgTrackingLogBehind, "EVMSG_TRACKINGLOGBEHIND",
+     "The tracking log %1 fell behind; %2 lines were dropped.\r\n"},
 };
 
 const char* EventMessageText(DWORD id) {
-    if (id < kFirstEventId || id > kLastEventId) return nullptr;
-    return kEventMessages[id - kFirstEventId].text;
+    for (const EventMessage& message : kEventMessages) {
+        if (message.id == id) return message.text;
+    }
+    return nullptr;
 }
 
 bool FormatEventMessage(DWORD id, const char* const* strings, WORD count, char* out,

@@ -1,4 +1,4 @@
-// The service's event message table: ids 100 to 113 and their texts. The message
+// The service's event message table: its ids and their texts. The message
 // compiler source (qxrsync_messages.mc) carries the same texts; a test holds the two together.
 #pragma once
 
@@ -25,6 +25,7 @@ enum EventId : DWORD {
     kMsgDebug = 111,
     kMsgDllError = 112,
     kMsgTrackingLogFailed = 113,  // the opt-in tracking log could not be written
+    kMsgTrackingLogBehind = 117,  // its writer fell behind and dropped lines
 };
 
 struct EventMessage {
@@ -34,8 +35,9 @@ struct EventMessage {
 };
 
 inline constexpr DWORD kFirstEventId = 100;
-inline constexpr DWORD kLastEventId = 113;
-inline constexpr std::size_t kEventMessageCount = kLastEventId - kFirstEventId + 1;
+inline constexpr DWORD kLastEventId = 117;
+// In rising order of id; an id may be missing.
+inline constexpr std::size_t kEventMessageCount = 15;
 
 extern const EventMessage kEventMessages[kEventMessageCount];
 

@@ -11,6 +11,7 @@
 #include "sync_service/nt_service.h"
 #include "sync_service/sync_parameters.h"
 #include "sync_service/tracking_log.h"
+#include "sync_service/tracking_log_writer.h"
 
 namespace qxr::discipline {
 class ClockDiscipline;
@@ -62,9 +63,8 @@ class SyncService : public CNTService {
         DWORD correctionInterval = 0;
         DWORD logDelay = 0;
         DWORD popupDelay = 0;
-        // The tracking log, when one is set; a failing log is reported once until it works.
-        TrackingLog* trackingLog = nullptr;
-        bool trackingLogFailing = false;
+        // The tracking log's writer, when a log is set.
+        TrackingLogWriter* trackingLog = nullptr;
     };
 
     // One pass at tick `now`; false when the card status cannot be read (the loop must end).

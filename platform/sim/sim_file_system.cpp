@@ -143,6 +143,38 @@ BOOL SimFileSystem::CloseHandle(HANDLE file) {
     return TRUE;
 }
 
+DWORD SimFileSystem::ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
+    std::string out;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::string text = source != nullptr ? source : "";
+        std::size_t i = 0;
+        while (i < text.size()) {
+            const std::size_t end = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
+            const auto known = end != std::string::npos
+                                   ? environment_.find(Lower(text.substr(i + 1, end - i - 1)))
+                                   : environment_.end();
+            if (known != environment_.end()) {
+                out += known->second;
+                i = end + 1;
+            } else {
+                out += text[i++];
+            }
+        }
+    }
+    const DWORD needed = static_cast<DWORD>(out.size() + 1);
+    if (destination != nullptr && needed <= size) {
+        std::copy(out.begin(), out.end(), destination);
+        destination[out.size()] = '\0';
+    }
+    return needed;
+}
+
+void SimFileSystem::SetEnvironment(const std::string& name, const std::string& value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    environment_[Lower(name)] = value;
+}
+
 void SimFileSystem::SetContents(const std::string& path, const std::string& contents) {
     std::lock_guard<std::mutex> lock(mutex_);
     File& file = files_[Lower(path)];

@@ -23,9 +23,12 @@ class SimFileSystem : public platform::FileSystem {
     DWORD GetFileSize(HANDLE file, LPDWORD high) override;
     BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) override;
     BOOL CloseHandle(HANDLE file) override;
+    DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) override;
 
     // Scenario controls and inspection.
     void SetContents(const std::string& path, const std::string& contents);
+    // An environment variable for ExpandEnvironmentStringsA (names compared without case).
+    void SetEnvironment(const std::string& name, const std::string& value);
     bool Exists(const std::string& path) const;
     // Empty when missing.
     std::string Contents(const std::string& path) const;
@@ -63,6 +66,7 @@ class SimFileSystem : public platform::FileSystem {
     std::map<std::string, File> files_;  // by lower-case path
     std::map<HANDLE, Open> handles_;
     std::vector<Failure> failures_;
+    std::map<std::string, std::string> environment_;  // by lower-case name
     std::uintptr_t nextHandle_ = 0x2000;
     int createCount_ = 0;
 };

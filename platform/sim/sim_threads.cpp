@@ -41,7 +41,7 @@ BOOL SimThreads::CreateThread(platform::ThreadRoutine routine, LPVOID parameter,
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++created_;
-        if (mode_ == Mode::kReal) {
+        if (routine != inlineRoutine_ && mode_ == Mode::kReal) {
             real_.emplace_back([routine, parameter, id, start] {
                 t_virtual = false;
                 t_threadId = id;
@@ -50,7 +50,7 @@ BOOL SimThreads::CreateThread(platform::ThreadRoutine routine, LPVOID parameter,
             });
             return TRUE;
         }
-        if (mode_ == Mode::kDeferred) {
+        if (routine != inlineRoutine_ && mode_ == Mode::kDeferred) {
             const int64_t delay = deferral_ ? deferral_() : 0;
             deferred_.push_back(Deferred{routine, parameter, start, start + delay, id});
             return TRUE;
