@@ -33,6 +33,7 @@ using LPBYTE = BYTE*;
 using ACCESS_MASK = DWORD;
 using REGSAM = ACCESS_MASK;
 using ULONG_PTR = std::uintptr_t;
+using INT_PTR = std::intptr_t;
 
 struct HKEY__;
 using HKEY = HKEY__*;
@@ -252,6 +253,7 @@ struct SERVICE_STATUS {
 #define MB_SYSTEMMODAL 0x00001000L
 #define MB_SERVICE_NOTIFICATION 0x00200000L
 #define IDOK 1
+#define IDCANCEL 2
 
 // The calling thread's last error, as on Windows (thread-local in the simulation).
 DWORD GetLastError();
