@@ -24,7 +24,8 @@ class Win32ModuleInfo : public platform::ModuleInfo {
     DWORD GetModuleFileNameA(char* buffer, DWORD size) override {
         return ::GetModuleFileNameA(nullptr, buffer, size);
     }
-    // From the fixed part of the program's own version resource.
+    // From the fixed part of the program's own version resource (FindResourceA, LoadResource,
+    // LockResource: no version.dll, and no path whose length could fail it).
     BOOL GetFileVersion(platform::FileVersion* version) override;
 };
 
