@@ -12,8 +12,8 @@
 #include "card_access/card_library.h"
 #include "card_access/library_card_client.h"
 #include "card_simulator/sim_machine.h"
+#include "platform/sim/sim_console.h"
 #include "simulation/latch_jitter_device.h"
-#include "sync_service/console_output.h"
 #include "sync_service/event_messages.h"
 #include "sync_service/sync_service.h"
 
@@ -36,7 +36,7 @@ struct Line {
     std::string text;
 };
 
-using sync::NullConsole;
+using sim::NullConsole;
 
 // The loop's view of the card, counted: every GetTime call is one correction.
 class ObservedCard : public card_access::CardClient {

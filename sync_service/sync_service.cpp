@@ -9,7 +9,7 @@
 namespace qxr::sync {
 
 SyncService::SyncService(platform::Platform ports, card_access::CardClient& card,
-                         ConsoleOutput& console)
+                         platform::ConsoleOutput& console)
     : CNTService(ports, console, kSyncServiceName, kSyncDisplayName, kSyncDescription),
       card_(card),
       warningText_{},

@@ -7,7 +7,7 @@
 namespace qxr::sync {
 
 W32TimeCoordination::W32TimeCoordination(platform::ServiceManager& services,
-                                         platform::Registry& registry, ConsoleOutput& console,
+                                         platform::Registry& registry, platform::ConsoleOutput& console,
                                          const char* serviceName)
     : services_(services), registry_(registry), console_(console) {
     std::snprintf(keyName_, sizeof keyName_, "SYSTEM\\CurrentControlSet\\Services\\%s\\W32Time",

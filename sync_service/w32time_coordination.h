@@ -7,7 +7,7 @@
 
 #include "platform/ports/registry.h"
 #include "platform/ports/service_manager.h"
-#include "sync_service/console_output.h"
+#include "platform/ports/console_output.h"
 
 namespace qxr::sync {
 
@@ -19,7 +19,7 @@ class W32TimeCoordination {
   public:
     // serviceName: the synchronizer's, under whose key the start type is noted.
     W32TimeCoordination(platform::ServiceManager& services, platform::Registry& registry,
-                        ConsoleOutput& console, const char* serviceName);
+                        platform::ConsoleOutput& console, const char* serviceName);
 
     void Disable();
     void Restore();
@@ -30,7 +30,7 @@ class W32TimeCoordination {
 
     platform::ServiceManager& services_;
     platform::Registry& registry_;
-    ConsoleOutput& console_;
+    platform::ConsoleOutput& console_;
     char keyName_[160];
 };
 

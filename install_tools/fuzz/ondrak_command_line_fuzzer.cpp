@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "card_simulator/sim_machine.h"
+#include "platform/sim/sim_console.h"
 #include "install_tools/driver_installer.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -17,7 +18,7 @@ namespace {
 
 using namespace qxr;
 
-using sync::RecordingConsole;
+using sim::RecordingConsole;
 
 }  // namespace
 

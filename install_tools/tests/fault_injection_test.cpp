@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "card_simulator/sim_machine.h"
+#include "platform/sim/sim_console.h"
 #include "install_tools/driver_installer.h"
 
 namespace qxr::install {
 namespace {
 
-using sync::NullConsole;
+using sim::NullConsole;
 
 using Calls = sim::SimServiceManager;
 

@@ -19,7 +19,7 @@
 #include "platform/sim/sim_service_manager.h"
 #include "platform/sim/sim_threads.h"
 #include "platform/system_time.h"
-#include "sync_service/console_output.h"
+#include "platform/sim/sim_console.h"
 #include "sync_service/event_messages.h"
 
 namespace qxr::sync::testing {
@@ -122,7 +122,7 @@ class ServiceTestMachine : public sim::SimMachine {
 
     sim::SimJournal journal;
     ScriptedCard card;
-    RecordingConsole console;
+    sim::RecordingConsole console;
 
   private:
     static sim::SimMachineConfig MachineConfig(const sim::SimClockConfig& clockConfig) {
