@@ -130,6 +130,29 @@ int SimMessageBoxes::MessageBoxA(HANDLE owner, LPCSTR text, LPCSTR caption, UINT
     return IDOK;
 }
 
+DWORD SimMessageBoxes::FormatMessageA(DWORD error, LPSTR buffer, DWORD size) {
+    static const struct {
+        DWORD error;
+        const char* text;
+    } kTexts[] = {
+        {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
+        {ERROR_ACCESS_DENIED, "Access is denied."},
+        {ERROR_SERVICE_DISABLED,
+         "The service cannot be started, either because it is disabled or because it has no "
+         "enabled devices associated with it."},
+        {ERROR_SERVICE_DOES_NOT_EXIST, "The specified service does not exist as an installed service."},
+    };
+    if (buffer == nullptr || size == 0) return 0;
+    buffer[0] = '\0';
+    for (const auto& entry : kTexts) {
+        if (entry.error == error && std::strlen(entry.text) < size) {
+            std::memcpy(buffer, entry.text, std::strlen(entry.text) + 1);
+            return static_cast<DWORD>(std::strlen(entry.text));
+        }
+    }
+    return 0;
+}
+
 void SimMessageBoxes::SetHoldOpen(bool hold) {
     std::lock_guard<std::mutex> lock(mutex_);
     holdOpen_ = hold;

@@ -94,6 +94,8 @@ class SimMessageBoxes : public platform::MessageBoxes {
     explicit SimMessageBoxes(SimThreads* threads = nullptr) : threads_(threads) {}
 
     int MessageBoxA(HANDLE owner, LPCSTR text, LPCSTR caption, UINT style) override;
+    // The texts of a few common codes, as Windows gives them; none for the others.
+    DWORD FormatMessageA(DWORD error, LPSTR buffer, DWORD size) override;
 
     void SetTimeSource(TimeSource now) { now_ = std::move(now); }
     // Boxes shown on real threads stay open until released.

@@ -43,6 +43,18 @@ BOOL Win32Threads::CreateThread(platform::ThreadRoutine routine, LPVOID paramete
     return TRUE;
 }
 
+DWORD Win32MessageBoxes::FormatMessageA(DWORD error, LPSTR buffer, DWORD size) {
+    if (buffer == nullptr || size == 0) return 0;
+    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, error, 0, buffer, size, nullptr);
+    while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
+                          buffer[length - 1] == ' ')) {
+        --length;
+    }
+    buffer[length] = '\0';
+    return length;
+}
+
 BOOL Win32ModuleInfo::GetFileVersion(platform::FileVersion* version) {
     // The program's own version resource, id 1, straight from its image.
     const HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));

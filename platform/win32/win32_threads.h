@@ -17,6 +17,7 @@ class Win32MessageBoxes : public platform::MessageBoxes {
     int MessageBoxA(HANDLE owner, LPCSTR text, LPCSTR caption, UINT style) override {
         return ::MessageBoxA(static_cast<HWND>(owner), text, caption, style);
     }
+    DWORD FormatMessageA(DWORD error, LPSTR buffer, DWORD size) override;
 };
 
 class Win32ModuleInfo : public platform::ModuleInfo {
