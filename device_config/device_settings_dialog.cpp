@@ -111,8 +111,8 @@ void DeviceSettingsDialog::ApplySettings() {
         return;
     }
     HKEY key = nullptr;
-    if (const LSTATUS error = ports_.registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParametersKey,
-                                                            KEY_SET_VALUE, &key);
+    if (const LSTATUS error =
+            ports_.registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParametersKey, KEY_SET_VALUE, &key);
         error != ERROR_SUCCESS) {
         // An ordinary user may read the key but not write it.
         ShowSystemError(kKeyNotWritableText, static_cast<DWORD>(error));
@@ -123,8 +123,9 @@ void DeviceSettingsDialog::ApplySettings() {
     // a driver restarted now would run with mixed settings.
     const char* failedName = nullptr;
     LSTATUS failed = ERROR_SUCCESS;
-    for (const auto& [name, value] : {std::pair{kBusTypeValue, busType_},
-                                      std::pair{kIoPortValue, ioPort_}, std::pair{kIrqValue, irq_}}) {
+    for (const auto& [name, value] :
+         {std::pair{kBusTypeValue, busType_}, std::pair{kIoPortValue, ioPort_},
+          std::pair{kIrqValue, irq_}}) {
         const LSTATUS error = WriteDwordValue(key, name, value);
         if (error != ERROR_SUCCESS && failedName == nullptr) {
             failedName = name;

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "platform/ports/platform.h"
 #include "platform/ports/console_output.h"
+#include "platform/ports/platform.h"
 
 namespace qxr::install {
 

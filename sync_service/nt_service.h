@@ -6,9 +6,9 @@
 
 #include <atomic>
 
+#include "platform/ports/console_output.h"
 #include "platform/ports/platform.h"
 #include "platform/ports/win_defs.h"
-#include "platform/ports/console_output.h"
 #include "sync_service/service_lock.h"
 
 #if defined(__GNUC__)

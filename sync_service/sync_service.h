@@ -35,7 +35,8 @@ class SyncService : public CNTService {
     static constexpr int kWarningSize = 132;
 
     // The ports and the card are used, not owned; they must outlive the service.
-    SyncService(platform::Platform ports, card_access::CardClient& card, platform::ConsoleOutput& console);
+    SyncService(platform::Platform ports, card_access::CardClient& card,
+                platform::ConsoleOutput& console);
     ~SyncService() override;
 
     void Run() override;

@@ -56,8 +56,8 @@ DWORD ResolveTrackingLogPath(platform::FileSystem& files, TrackingLogSettings* s
     } else {
         std::memcpy(path, settings->path, sizeof path);
     }
-    const bool drive = ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' &&
-                       path[2] == '\\';
+    const bool drive =
+        ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' && path[2] == '\\';
     const bool unc = path[0] == '\\' && path[1] == '\\' && path[2] != '\0';
     if (!drive && !unc) return ERROR_BAD_PATHNAME;
     std::memcpy(settings->path, path, sizeof path);

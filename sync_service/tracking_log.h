@@ -1,8 +1,8 @@
 // The opt-in tracking log: one line per correction appended to a file an administrator
-// names in the registry value "TrackingLog" (REG_SZ or REG_EXPAND_SZ) under the service's Parameters key. The
-// value is absent by default and installation does not seed it, so by default no file is
-// written. "TrackingLogMaxKB" (REG_DWORD, default 10240) bounds the file: a line that would
-// take it past the limit first renames it to "<path>.1" (replacing the older generation) and
+// names in the registry value "TrackingLog" (REG_SZ or REG_EXPAND_SZ) under the service's
+// Parameters key. The value is absent by default and installation does not seed it, so by default
+// no file is written. "TrackingLogMaxKB" (REG_DWORD, default 10240) bounds the file: a line that
+// would take it past the limit first renames it to "<path>.1" (replacing the older generation) and
 // starts a new one.
 //
 // The file is opened, appended to and closed for every line rather than held open: a line

@@ -7,8 +7,8 @@
 namespace qxr::sync {
 
 W32TimeCoordination::W32TimeCoordination(platform::ServiceManager& services,
-                                         platform::Registry& registry, platform::ConsoleOutput& console,
-                                         const char* serviceName)
+                                         platform::Registry& registry,
+                                         platform::ConsoleOutput& console, const char* serviceName)
     : services_(services), registry_(registry), console_(console) {
     std::snprintf(keyName_, sizeof keyName_, "SYSTEM\\CurrentControlSet\\Services\\%s\\W32Time",
                   serviceName);

@@ -5,9 +5,9 @@
 // to be re-enabled by hand after removal.
 #pragma once
 
+#include "platform/ports/console_output.h"
 #include "platform/ports/registry.h"
 #include "platform/ports/service_manager.h"
-#include "platform/ports/console_output.h"
 
 namespace qxr::sync {
 

@@ -2,8 +2,8 @@
 // call of the driver restart, a driver that will not stop, and the tick counter wrapping
 // inside the stop wait: one table row each, from opening the dialog to OK with a new choice
 // (PCI), unless the dialog has closed itself. Each row states the message shown (what failed
-// and the system's reason), the values stored afterwards and what became of the driver; every row ends the dialog and leaves no
-// key or service handle open.
+// and the system's reason), the values stored afterwards and what became of the driver; every row
+// ends the dialog and leaves no key or service handle open.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "card_simulator/sim_machine.h"
-#include "platform/sim/sim_console.h"
 #include "install_tools/driver_installer.h"
+#include "platform/sim/sim_console.h"
 
 namespace qxr::install {
 namespace {

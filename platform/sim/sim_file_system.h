@@ -1,10 +1,11 @@
 // The simulated file system: files held in memory by path (compared without regard to letter
 // case, as on Windows), handles that must be closed, a rename refused while the file is open
-// without delete sharing, chosen operations that fail, and writes that block. Safe to use from several threads.
+// without delete sharing, chosen operations that fail, and writes that block. Safe to use from
+// several threads.
 #pragma once
 
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>

@@ -140,7 +140,8 @@ DWORD SimMessageBoxes::FormatMessageA(DWORD error, LPSTR buffer, DWORD size) {
         {ERROR_SERVICE_DISABLED,
          "The service cannot be started, either because it is disabled or because it has no "
          "enabled devices associated with it."},
-        {ERROR_SERVICE_DOES_NOT_EXIST, "The specified service does not exist as an installed service."},
+        {ERROR_SERVICE_DOES_NOT_EXIST,
+         "The specified service does not exist as an installed service."},
     };
     if (buffer == nullptr || size == 0) return 0;
     buffer[0] = '\0';

@@ -63,7 +63,7 @@ BOOL Win32ModuleInfo::GetFileVersion(platform::FileVersion* version) {
     const void* data = loaded != nullptr ? ::LockResource(loaded) : nullptr;
     if (data == nullptr) return FALSE;
     return platform::ReadFixedFileVersion(data, ::SizeofResource(nullptr, found), version) ? TRUE
-                                                                                          : FALSE;
+                                                                                           : FALSE;
 }
 
 }  // namespace qxr::win32

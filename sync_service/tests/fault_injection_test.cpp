@@ -442,7 +442,7 @@ TEST(ServiceFaultInjection, RegistryRefusesEachOperationUnderEachKey) {
                 "fault row (QxrSync) registry %s refused under %s: -i %s, W32Time %s "
                 "after it; -r %s, W32Time %s after it\n",
                 kOperations[op], key, installed ? "installed" : "failed",
-                !disabled         ? "left enabled"
+                !disabled        ? "left enabled"
                 : notedAtInstall ? "disabled (start type noted)"
                                  : "disabled (start type not noted)",
                 removed ? "removed" : "failed",

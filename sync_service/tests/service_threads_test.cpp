@@ -1,6 +1,6 @@
 // The service with real threads: the dispatcher's thread delivering controls, the service
-// thread running the loop in virtual time, the pop-up threads and the tracking log's writer. Run under ThreadSanitizer
-// too (label tsan).
+// thread running the loop in virtual time, the pop-up threads and the tracking log's writer. Run
+// under ThreadSanitizer too (label tsan).
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <utility>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "clock_discipline/discipline_trace.h"

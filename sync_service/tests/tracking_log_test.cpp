@@ -261,9 +261,9 @@ TEST_F(TrackingLogTest, PathFormsExpandedOrRefused) {
             EXPECT_TRUE(events.empty());
         } else {
             EXPECT_TRUE(machine.files.Paths().empty());
-            EXPECT_EQ(events, std::vector<std::string>{std::string("The tracking log ") +
-                                                       c.value + " could not be written.  Error " +
-                                                       c.error + ".\r\n"});
+            EXPECT_EQ(events, std::vector<std::string>{std::string("The tracking log ") + c.value +
+                                                       " could not be written.  Error " + c.error +
+                                                       ".\r\n"});
         }
     }
 }

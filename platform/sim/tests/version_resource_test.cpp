@@ -1,9 +1,9 @@
 // The fixed file version read from a version resource block as it lies in memory.
+#include "platform/version_resource.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "platform/version_resource.h"
 
 namespace qxr::platform {
 namespace {
@@ -22,7 +22,8 @@ std::vector<unsigned char> Block() {
     put16(0, static_cast<uint32_t>(block.size()));
     put16(2, kFixedInfoSize);
     const char key[] = "VS_VERSION_INFO";
-    for (std::size_t i = 0; i < sizeof key; ++i) put16(6 + 2 * i, static_cast<unsigned char>(key[i]));
+    for (std::size_t i = 0; i < sizeof key; ++i)
+        put16(6 + 2 * i, static_cast<unsigned char>(key[i]));
     put32(kFixedInfoOffset, kFixedInfoSignature);
     put32(kFixedInfoOffset + 8, 0x00010002);
     put32(kFixedInfoOffset + 12, 0x00030004);
