@@ -111,7 +111,7 @@ qxr_expect_eq "$rc:$(cat "$out/ondrak.out")" "0:" "Ondrak registers the driver s
 qxr_expect_eq "$(state QxrDrv)" "state=1" "QxrDrv registered, not yet running"
 
 # --- The parameters key: missing after Ondrak, created as veyla.txt says, before QxrCfgNT.
-if qxr_wine_reg query "$drv_params" >/dev/null 2>&1; then
+if qxr_wine_reg query "$drv_params" | grep -qi 'QxrDrv\\Parameters$'; then
     qxr_fail "the parameters key exists after Ondrak"
 else
     qxr_pass "no parameters key after Ondrak, as veyla.txt says"
