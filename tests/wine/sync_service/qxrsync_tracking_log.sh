@@ -3,8 +3,9 @@
 # value the service corrects and writes no file; with it, a header and one line per
 # correction (steps, slews and reference changes as the card makes them), appended across a
 # restart (the path then given as REG_EXPAND_SZ), rotated at TrackingLogMaxKB; a path that
-# cannot be written gives event 113 once while the corrections go on. The log is then summarized and plotted by the native qxrsim;
-# the plot stays in the work directory as tracking-plot.svg.
+# cannot be written gives event 113 once while the corrections go on. The log is then
+# summarized and plotted by the native qxrsim; the plot stays in the work directory as
+# tracking-plot.svg.
 # Inputs from CTest: QXRSYNC_EXE, QXRTIME_DLL, QXR_SIMCTL, QXRSIM (native qxrsim).
 . "$QXR_WINE_LIB"
 
