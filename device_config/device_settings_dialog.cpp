@@ -1,5 +1,8 @@
 #include "device_config/device_settings_dialog.h"
 
+#include <cstdio>
+#include <utility>
+
 #include "device_config/device_choices.h"
 #include "device_config/device_settings_ids.h"
 
@@ -54,11 +57,11 @@ bool DeviceSettingsDialog::ReadDwordValue(HKEY key, const char* name, int32_t* t
     return true;
 }
 
-bool DeviceSettingsDialog::WriteDwordValue(HKEY key, const char* name, int32_t value) {
+LSTATUS DeviceSettingsDialog::WriteDwordValue(HKEY key, const char* name, int32_t value) {
     const uint32_t raw = static_cast<uint32_t>(value);
     const BYTE data[4] = {static_cast<BYTE>(raw), static_cast<BYTE>(raw >> 8),
                           static_cast<BYTE>(raw >> 16), static_cast<BYTE>(raw >> 24)};
-    return ports_.registry.RegSetValueExA(key, name, REG_DWORD, data, sizeof data) == ERROR_SUCCESS;
+    return ports_.registry.RegSetValueExA(key, name, REG_DWORD, data, sizeof data);
 }
 
 void DeviceSettingsDialog::ShowBusSelection() {
@@ -108,22 +111,50 @@ void DeviceSettingsDialog::ApplySettings() {
         return;
     }
     HKEY key = nullptr;
-    if (ports_.registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParametersKey, KEY_SET_VALUE, &key) !=
-        ERROR_SUCCESS) {
+    if (const LSTATUS error =
+            ports_.registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParametersKey, KEY_SET_VALUE, &key);
+        error != ERROR_SUCCESS) {
+        // An ordinary user may read the key but not write it.
+        ShowSystemError(kKeyNotWritableText, static_cast<DWORD>(error));
         dialog_.EndDialog(IDOK);
         return;
     }
-    // All three, the untouched ones as read; one failing write does not stop the others.
-    WriteDwordValue(key, kBusTypeValue, busType_);
-    WriteDwordValue(key, kIoPortValue, ioPort_);
-    WriteDwordValue(key, kIrqValue, irq_);
+    // All three, the untouched ones as read; one failing write does not stop the others, but
+    // a driver restarted now would run with mixed settings.
+    const char* failedName = nullptr;
+    LSTATUS failed = ERROR_SUCCESS;
+    for (const auto& [name, value] :
+         {std::pair{kBusTypeValue, busType_}, std::pair{kIoPortValue, ioPort_},
+          std::pair{kIrqValue, irq_}}) {
+        const LSTATUS error = WriteDwordValue(key, name, value);
+        if (error != ERROR_SUCCESS && failedName == nullptr) {
+            failedName = name;
+            failed = error;
+        }
+    }
     ports_.registry.RegCloseKey(key);
-    RestartDriver();
+    if (failedName != nullptr) {
+        char text[128];
+        std::snprintf(text, sizeof text, kValueNotWrittenFormat, failedName);
+        ShowSystemError(text, static_cast<DWORD>(failed));
+    } else {
+        RestartDriver();
+    }
     dialog_.EndDialog(IDOK);
 }
 
 void DeviceSettingsDialog::ShowError(const char* text) {
     ports_.messageBoxes.MessageBoxA(dialog_.Window(), text, kErrorCaption, kErrorBoxStyle);
+}
+
+void DeviceSettingsDialog::ShowSystemError(const char* text, DWORD error) {
+    char reason[256];
+    if (ports_.messageBoxes.FormatMessageA(error, reason, sizeof reason) == 0) {
+        std::snprintf(reason, sizeof reason, "Error %lu.", static_cast<unsigned long>(error));
+    }
+    char message[512];
+    std::snprintf(message, sizeof message, "%s\n\n%s", text, reason);
+    ShowError(message);
 }
 
 }  // namespace qxr::device_config

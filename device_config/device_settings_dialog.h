@@ -23,6 +23,15 @@ inline constexpr char kIoPortValue[] = "I/O Port";
 inline constexpr char kIrqValue[] = "Interrupt (IRQ)";
 inline constexpr char kNotInstalledText[] = "QxrDrv driver not installed or improperly installed.";
 inline constexpr char kNotStoppedText[] = "Unable to stop driver";
+// What failed on the way to saved settings and a restarted driver; each is shown with the
+// system's text of the error below it.
+inline constexpr char kKeyNotWritableText[] =
+    "Unable to save the settings: the QxrDrv Parameters key cannot be opened for writing.";
+inline constexpr char kValueNotWrittenFormat[] =
+    "Unable to save the setting \"%s\": the driver was not restarted.";
+inline constexpr char kNotRestartedText[] =
+    "Unable to restart driver: the settings are saved and apply at its next start.";
+inline constexpr char kNotStartedText[] = "Unable to start driver";
 inline constexpr char kErrorCaption[] = "Error";
 inline constexpr UINT kErrorBoxStyle = MB_OK | MB_ICONHAND;
 // How long the driver may take to stop before the restart goes on regardless.
@@ -46,7 +55,8 @@ class DeviceSettingsDialog {
     void UpdateOkButton();
     // False when the query failed; the target is then left as it was.
     bool ReadDwordValue(HKEY key, const char* name, int32_t* target);
-    bool WriteDwordValue(HKEY key, const char* name, int32_t value);
+    // ERROR_SUCCESS or the registry's error.
+    LSTATUS WriteDwordValue(HKEY key, const char* name, int32_t value);
     void RestartDriver();
     // True once the driver is stopped, false (after the message) at the deadline.
     bool WaitForDriverStop(SC_HANDLE service, SERVICE_STATUS* status);
@@ -57,6 +67,8 @@ class DeviceSettingsDialog {
 
   private:
     void ShowError(const char* text);
+    // The text, a blank line and the system's text of `error`.
+    void ShowSystemError(const char* text, DWORD error);
 
     platform::Platform& ports_;
     DialogPort& dialog_;

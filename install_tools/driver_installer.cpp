@@ -27,7 +27,7 @@ int DriverInstaller::Run(int argc, char** argv) {
     if (count == 1) {
         RemoveDriver(argv[1]);
     } else if (count >= 3) {
-        InstallDriver(count, argv + 1);
+        InstallDriver(argv[1], argv[2], argv + 3, count - 2);
     } else {
         console_.Write(kOndrakUsage);
     }
@@ -42,20 +42,21 @@ bool DriverInstaller::IsWindowsNt4() {
     return info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion == 4;
 }
 
-void DriverInstaller::InstallDriver(int argc, char** argv) {
+void DriverInstaller::InstallDriver(const char* serviceName, const char* fileRoot,
+                                    const char* const* displayWords, int wordCount) {
     // Names that do not fit are refused before anything is created: a cut name would
     // register a service under a name or a file nobody asked for.
     std::string displayName;
-    for (int i = 2; i < argc; ++i) {
-        if (i > 2) displayName += ' ';
-        displayName += argv[i];
+    for (int i = 0; i < wordCount; ++i) {
+        if (i > 0) displayName += ' ';
+        displayName += displayWords[i];
     }
     if (displayName.size() >= kDisplayNameSize) {
         ShowError(kDisplayNameTooLongText);
         return;
     }
     char imagePath[kImagePathSize];
-    const int pathLength = std::snprintf(imagePath, sizeof imagePath, kImagePathFormat, argv[1]);
+    const int pathLength = std::snprintf(imagePath, sizeof imagePath, kImagePathFormat, fileRoot);
     if (pathLength < 0 || static_cast<std::size_t>(pathLength) >= sizeof imagePath) {
         ShowError(kFileRootTooLongText);
         return;
@@ -69,7 +70,7 @@ void DriverInstaller::InstallDriver(int argc, char** argv) {
         error = GetLastError();
     } else {
         platform::ServiceCreateParams params{};
-        params.serviceName = argv[0];
+        params.serviceName = serviceName;
         params.displayName = displayName.c_str();
         params.desiredAccess = SERVICE_ALL_ACCESS;
         params.serviceType = SERVICE_KERNEL_DRIVER;

@@ -7,8 +7,8 @@
 
 #include <string>
 
+#include "platform/ports/console_output.h"
 #include "platform/ports/platform.h"
-#include "sync_service/console_output.h"
 
 namespace qxr::install {
 
@@ -38,15 +38,15 @@ inline constexpr DWORD kDriverStopTimeoutMs = 15000;
 
 class DriverInstaller {
   public:
-    DriverInstaller(platform::Platform& ports, sync::ConsoleOutput& console)
+    DriverInstaller(platform::Platform& ports, platform::ConsoleOutput& console)
         : ports_(ports), console_(console) {}
 
     // The whole program: version test, then the mode by the number of arguments.
     // Returns the exit code, 0.
     int Run(int argc, char** argv);
-    // argv[0] is the service name, argv[1] the file name root, the rest the display name's
-    // words.
-    void InstallDriver(int argc, char** argv);
+    // The display name is the `wordCount` words joined by one blank each.
+    void InstallDriver(const char* serviceName, const char* fileRoot,
+                       const char* const* displayWords, int wordCount);
     void RemoveDriver(const char* serviceName);
 
   private:
@@ -54,7 +54,7 @@ class DriverInstaller {
     void ShowError(const char* text, const char* caption = kErrorCaption);
 
     platform::Platform& ports_;
-    sync::ConsoleOutput& console_;
+    platform::ConsoleOutput& console_;
 };
 
 }  // namespace qxr::install

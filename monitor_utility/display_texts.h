@@ -1,5 +1,5 @@
 // The monitor dialog's display rules over plain values: the date and time format, the offset
-// text, the peak-offset indicator and the card time as a 100-ns count.
+// text and the peak-offset indicator.
 #pragma once
 
 #include <cstddef>

@@ -122,6 +122,10 @@ void MonitorDialog::OnDestroy() {
     discipline_.reset();
 }
 
+void MonitorDialog::OnEndSession(bool ending) {
+    if (ending) OnDestroy();
+}
+
 void MonitorDialog::TransferToControls() {
     if (state_.refreshCardTime) {
         controls_.SetDlgItemTextA(kCardTimeField, state_.cardTimeText);
@@ -142,8 +146,7 @@ void MonitorDialog::StepHeartbeat(int32_t tickToggle) {
     controls_.SetWindowPos(kHeartbeatOrder[state_.heartbeatStep % 3], 0, 0, ZOrder::kBottom);
     controls_.SetWindowPos(kHeartbeatOrder[(state_.heartbeatStep + 1) % 3], kIconSize, kIconSize,
                            ZOrder::kTop);
-    // Kept below the 32-bit limit with the same position modulo 3.
-    state_.heartbeatStep = (state_.heartbeatStep + 1) % 3000000;
+    ++state_.heartbeatStep;
 }
 
 void MonitorDialog::ShowOffset(int64_t systemTime, const CardTime& card) {

@@ -32,9 +32,15 @@ struct MonitorState {
     bool refreshCardTime = true;
     int32_t lastTickToggle = -1;
     int32_t lastAdjustSlot = -1;
-    int32_t heartbeatStep = 0;
+    uint32_t heartbeatStep = 0;  // 136 years of steps before it wraps
     int lastFocus = kNoFocusWindow;
 };
+
+// QxrSet's exit code from DialogBoxParamA's result: 0 once the dialog has ended (Esc or the
+// close box), 1 when it could not be made at all (-1).
+inline int ProgramExitCode(INT_PTR dialogResult) {
+    return dialogResult == -1 ? 1 : 0;
+}
 
 class MonitorDialog {
   public:
@@ -58,6 +64,9 @@ class MonitorDialog {
     void OnHelp();
     // The window is being destroyed: the engine goes first and hands the clock back.
     void OnDestroy();
+    // WM_ENDSESSION: a session that ends (log-off, shut-down) ends the process without
+    // WM_DESTROY, so the clock is handed back here exactly as on destroy.
+    void OnEndSession(bool ending);
 
     const MonitorState& State() const { return state_; }
     const PeakOffset& Peak() const { return peak_; }

@@ -129,6 +129,9 @@ INT_PTR CALLBACK MonitorDialogProc(HWND window, UINT message, WPARAM wParam, LPA
             return TRUE;
         case WM_QUERYDRAGICON:
             return reinterpret_cast<INT_PTR>(program->appIcon);
+        case WM_ENDSESSION:
+            program->dialog.OnEndSession(wParam != FALSE);
+            return TRUE;
         case WM_DESTROY:
             // The engine first: it hands the clock back at its nominal rate.
             program->dialog.OnDestroy();
@@ -144,7 +147,7 @@ INT_PTR CALLBACK MonitorDialogProc(HWND window, UINT message, WPARAM wParam, LPA
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     QxrSetProgram program(instance);
-    ::DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MONITOR), nullptr, &MonitorDialogProc,
-                      reinterpret_cast<LPARAM>(&program));
-    return 0;
+    return monitor::ProgramExitCode(::DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MONITOR),
+                                                      nullptr, &MonitorDialogProc,
+                                                      reinterpret_cast<LPARAM>(&program)));
 }

@@ -12,10 +12,10 @@
 #include "card_access/card_library.h"
 #include "card_access/library_card_client.h"
 #include "card_simulator/sim_machine.h"
+#include "platform/sim/sim_console.h"
 #include "platform/sim/sim_datagram_sockets.h"
 #include "simulation/latch_jitter_device.h"
 #include "simulation/nt_sleep.h"
-#include "sync_service/console_output.h"
 #include "sync_service/event_messages.h"
 #include "sync_service/ntp_server/ntp_packet.h"
 #include "sync_service/sync_service.h"
@@ -39,7 +39,7 @@ struct Line {
     std::string text;
 };
 
-using sync::NullConsole;
+using sim::NullConsole;
 
 // The loop's view of the card, counted: every GetTime call is one correction.
 class ObservedCard : public card_access::CardClient {
@@ -191,6 +191,8 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
     }
     pc.eventLog.SetMessageTable(sync::RenderEventMessage);
     pc.threads.SetDeferral([&] { return static_cast<int64_t>(s.popupOpenS * kTicksPerSecond); });
+    // Only the pop-up's thread stands for a wait; the log's writer finds its file at once.
+    pc.threads.RunInline(&sync::TrackingLogWriter::ThreadRoutine);
 
     LARGE_INTEGER frequency{};
     pc.clock.QueryPerformanceFrequency(&frequency);

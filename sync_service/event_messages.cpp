@@ -25,11 +25,15 @@ const EventMessage kEventMessages[kEventMessageCount] = {
      "The NTP server cannot use UDP port %1.  Error %2.\r\n"},
     {kMsgNtpAllowIgnored, "EVMSG_NTPALLOWIGNORED",
      "The NtpAllow entry %1 is not a network and is ignored.\r\n"},
+    {kMsgTrackingLogBehind, "EVMSG_TRACKINGLOGBEHIND",
+     "The tracking log %1 fell behind; %2 lines were dropped.\r\n"},
 };
 
 const char* EventMessageText(DWORD id) {
-    if (id < kFirstEventId || id > kLastEventId) return nullptr;
-    return kEventMessages[id - kFirstEventId].text;
+    for (const EventMessage& message : kEventMessages) {
+        if (message.id == id) return message.text;
+    }
+    return nullptr;
 }
 
 bool FormatEventMessage(DWORD id, const char* const* strings, WORD count, char* out,

@@ -1,4 +1,4 @@
-// The service's event message table: ids 100 to 116 and their texts. The message
+// The service's event message table: its ids and their texts. The message
 // compiler source (qxrsync_messages.mc) carries the same texts; a test holds the two together.
 #pragma once
 
@@ -28,6 +28,7 @@ enum EventId : DWORD {
     kMsgNtpServing = 114,         // the opt-in NTP server answers on its port
     kMsgNtpPortFailed = 115,      // ... cannot use it; the service goes on without it
     kMsgNtpAllowIgnored = 116,    // an NtpAllow entry that names no network
+    kMsgTrackingLogBehind = 117,  // its writer fell behind and dropped lines
 };
 
 struct EventMessage {
@@ -37,8 +38,9 @@ struct EventMessage {
 };
 
 inline constexpr DWORD kFirstEventId = 100;
-inline constexpr DWORD kLastEventId = 116;
-inline constexpr std::size_t kEventMessageCount = kLastEventId - kFirstEventId + 1;
+inline constexpr DWORD kLastEventId = 117;
+// In rising order of id; an id may be missing.
+inline constexpr std::size_t kEventMessageCount = 18;
 
 extern const EventMessage kEventMessages[kEventMessageCount];
 

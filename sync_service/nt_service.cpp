@@ -31,8 +31,8 @@ unsigned long HandleNumber(const void* handle) {
 
 }  // namespace
 
-CNTService::CNTService(platform::Platform ports, ConsoleOutput& console, const char* serviceName,
-                       const char* displayName, const char* description)
+CNTService::CNTService(platform::Platform ports, platform::ConsoleOutput& console,
+                       const char* serviceName, const char* displayName, const char* description)
     : status_{SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, SERVICE_ACCEPT_STOP, 0, 0, 0, 0},
       running_(false),
       eventSource_(nullptr),

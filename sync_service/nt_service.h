@@ -6,9 +6,9 @@
 
 #include <atomic>
 
+#include "platform/ports/console_output.h"
 #include "platform/ports/platform.h"
 #include "platform/ports/win_defs.h"
-#include "sync_service/console_output.h"
 #include "sync_service/service_lock.h"
 
 #if defined(__GNUC__)
@@ -27,7 +27,7 @@ class CNTService {
 
     // displayName and description may be null. Registers this object as the process's one
     // instance, which the static entry points reach.
-    CNTService(platform::Platform ports, ConsoleOutput& console, const char* serviceName,
+    CNTService(platform::Platform ports, platform::ConsoleOutput& console, const char* serviceName,
                const char* displayName, const char* description);
     CNTService(const CNTService&) = delete;
     CNTService& operator=(const CNTService&) = delete;
@@ -77,7 +77,7 @@ class CNTService {
 
   protected:
     platform::Platform& Ports() { return ports_; }
-    ConsoleOutput& Console() { return console_; }
+    platform::ConsoleOutput& Console() { return console_; }
     // printf into a bounded line, then to the console.
     void Print(const char* format, ...) QXR_PRINTF_LIKE(2, 3);
 
@@ -95,7 +95,7 @@ class CNTService {
     SERVICE_STATUS_HANDLE statusHandle_;
 
     platform::Platform ports_;
-    ConsoleOutput& console_;
+    platform::ConsoleOutput& console_;
     ServiceLock statusLock_;  // the status record together with its report
     ServiceLock eventLock_;   // opening the event source
 

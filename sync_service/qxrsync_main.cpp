@@ -1,6 +1,7 @@
 // QxrSync.exe: the synchronizer service and its own installer, on the real Windows API and
 // the imports of qxrtime.dll.
 #include "card_access/imported_card_client.h"
+#include "platform/win32/win32_console.h"
 #include "platform/win32/win32_datagram_sockets.h"
 #include "platform/win32/win32_machine.h"
 #include "sync_service/qxrsync_program.h"
@@ -10,7 +11,7 @@ int main(int argc, char** argv) {
     using namespace qxr;
     win32::Win32Machine pc;
     card_access::ImportedCardClient card;
-    sync::StdoutConsole console;
+    win32::StdoutConsole console;
     win32::Win32DatagramSockets sockets;
     int exitCode = 0;
     {

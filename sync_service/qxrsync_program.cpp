@@ -10,7 +10,8 @@ const char kQxrSyncUsage[] =
     "  net stop qxrsync    stop the service\n"
     "  net start qxrsync   start the service\n";
 
-int RunServiceProgram(CNTService& service, ConsoleOutput& console, int argc, char** argv) {
+int RunServiceProgram(CNTService& service, platform::ConsoleOutput& console, int argc,
+                      char** argv) {
     if (!service.ProcessCommandLine(argc, argv) && !service.RunDispatcher()) {
         console.Write(kQxrSyncUsage);
     }

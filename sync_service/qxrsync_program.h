@@ -2,7 +2,7 @@
 // the service control dispatcher, else the usage text.
 #pragma once
 
-#include "sync_service/console_output.h"
+#include "platform/ports/console_output.h"
 #include "sync_service/nt_service.h"
 
 namespace qxr::sync {
@@ -10,6 +10,6 @@ namespace qxr::sync {
 extern const char kQxrSyncUsage[];
 
 // Returns the process's exit code: the status record's Win32 exit code.
-int RunServiceProgram(CNTService& service, ConsoleOutput& console, int argc, char** argv);
+int RunServiceProgram(CNTService& service, platform::ConsoleOutput& console, int argc, char** argv);
 
 }  // namespace qxr::sync

@@ -1,8 +1,8 @@
 // SyncService::Run: the synchronizer loop. Every pass reads the card status, follows the
 // active reference, corrects the clock once per correction interval, reports reference changes
 // after their delays and starts the GPS-off-line pop-up; with a tracking log set, each
-// correction also appends its line. Per pass nothing is allocated and nothing is formatted
-// unless an event or a tracking line is written.
+// correction also hands its record to the log's writer, which never holds the loop. Per pass
+// nothing is allocated and nothing is formatted unless an event or a tracking line is written.
 #include <cstdio>
 
 #include "card_access/card_time_conversion.h"
@@ -37,7 +37,8 @@ void SyncService::Run() {
     state.popupDelay = SecondsToMs(parameters_.msgSecsNoGps);
 
     platform::Platform& ports = Ports();
-    TrackingLog trackingLog(ports.files, tracking_);
+    // Made first and so stopped last, once the loop has ended, before the service says stopped.
+    TrackingLogWriter trackingLog(ports.threads, ports.files, tracking_);
     if (tracking_.Enabled()) state.trackingLog = &trackingLog;
     // The engine sees the clock through the watch, which tells a step from a slew.
     CorrectionWatch watch(ports.clock);
@@ -126,9 +127,10 @@ void SyncService::Correct(LoopState& state, discipline::ClockDiscipline& engine,
         record.cardTime = cardTime;
         if (latch != 0 && Ports().counter.QueryPerformanceFrequency(&frequency) &&
             frequency.QuadPart > 0) {
-            record.cardTime +=
+            record.cardTime = discipline::SaturatingAdd(
+                cardTime,
                 discipline::MulDivRound(discipline::SaturatingSubtract(counter.QuadPart, latch),
-                                        10000000, frequency.QuadPart);
+                                        10000000, frequency.QuadPart));
         }
         record.reference = state.currentReference;
         record.gpsFitted = status.gpsPresent != 0;
@@ -166,14 +168,17 @@ void SyncService::Track(LoopState& state, const discipline::ClockDiscipline& eng
     }
     lastTracked_ = record;
     ++trackedCount_;
-    const DWORD error = state.trackingLog->Append(record);
-    if (error == ERROR_SUCCESS) {
-        state.trackingLogFailing = false;
-    } else if (!state.trackingLogFailing) {
-        state.trackingLogFailing = true;
-        char text[24];
-        std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(error));
+    state.trackingLog->Post(record);
+    const TrackingLogWriter::Outcome outcome = state.trackingLog->TakeOutcome();
+    char text[24];
+    if (outcome.failedError != ERROR_SUCCESS) {
+        std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(outcome.failedError));
         ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgTrackingLogFailed, state.trackingLog->Path(),
+                           text);
+    }
+    if (outcome.droppedLines != 0) {
+        std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(outcome.droppedLines));
+        ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgTrackingLogBehind, state.trackingLog->Path(),
                            text);
     }
 }

@@ -10,7 +10,7 @@
 namespace qxr::sync {
 
 SyncService::SyncService(platform::Platform ports, card_access::CardClient& card,
-                         ConsoleOutput& console)
+                         platform::ConsoleOutput& console)
     : CNTService(ports, console, kSyncServiceName, kSyncDisplayName, kSyncDescription),
       card_(card),
       warningText_{},
@@ -21,6 +21,14 @@ SyncService::~SyncService() = default;
 bool SyncService::OnInit() {
     ntp_ = ntp::NtpSettings{};
     ReadSyncParameters(Ports().registry, ServiceName(), &parameters_, &tracking_, &ntp_);
+    if (!tracking_.Enabled()) return true;
+    if (const DWORD error = ResolveTrackingLogPath(Ports().files, &tracking_); error != 0) {
+        // Reported as any unwritable log; the service runs on without one.
+        char text[24];
+        std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(error));
+        ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgTrackingLogFailed, tracking_.path, text);
+        tracking_ = TrackingLogSettings{};
+    }
     return true;
 }
 

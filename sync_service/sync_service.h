@@ -14,6 +14,7 @@
 #include "sync_service/ntp_server/time_serving.h"
 #include "sync_service/sync_parameters.h"
 #include "sync_service/tracking_log.h"
+#include "sync_service/tracking_log_writer.h"
 
 namespace qxr::discipline {
 class ClockDiscipline;
@@ -37,7 +38,8 @@ class SyncService : public CNTService {
     static constexpr int kWarningSize = 132;
 
     // The ports and the card are used, not owned; they must outlive the service.
-    SyncService(platform::Platform ports, card_access::CardClient& card, ConsoleOutput& console);
+    SyncService(platform::Platform ports, card_access::CardClient& card,
+                platform::ConsoleOutput& console);
     ~SyncService() override;
 
     void Run() override;
@@ -75,9 +77,8 @@ class SyncService : public CNTService {
         DWORD correctionInterval = 0;
         DWORD logDelay = 0;
         DWORD popupDelay = 0;
-        // The tracking log, when one is set; a failing log is reported once until it works.
-        TrackingLog* trackingLog = nullptr;
-        bool trackingLogFailing = false;
+        // The tracking log's writer, when a log is set.
+        TrackingLogWriter* trackingLog = nullptr;
         // The NTP server, when one answers; it gets every status and time reading.
         ntp::TimeServing* serving = nullptr;
     };

@@ -37,6 +37,7 @@ void ReadTrackingLogSettings(platform::Registry& registry, HKEY key,
                                   &size) == ERROR_SUCCESS &&
         (type == REG_SZ || type == REG_EXPAND_SZ) && std::strlen(path) < MAX_PATH) {
         std::memcpy(settings->path, path, std::strlen(path) + 1);
+        settings->expand = type == REG_EXPAND_SZ;
     }
     int32_t maxKb = 0;
     size = sizeof maxKb;
@@ -45,6 +46,23 @@ void ReadTrackingLogSettings(platform::Registry& registry, HKEY key,
         size == sizeof maxKb && maxKb >= 1) {
         settings->maxKb = maxKb;
     }
+}
+
+DWORD ResolveTrackingLogPath(platform::FileSystem& files, TrackingLogSettings* settings) {
+    char path[MAX_PATH] = {};
+    if (settings->expand) {
+        const DWORD length = files.ExpandEnvironmentStringsA(settings->path, path, MAX_PATH);
+        if (length == 0 || length > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+    } else {
+        std::memcpy(path, settings->path, sizeof path);
+    }
+    const bool drive =
+        ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' && path[2] == '\\';
+    const bool unc = path[0] == '\\' && path[1] == '\\' && path[2] != '\0';
+    if (!drive && !unc) return ERROR_BAD_PATHNAME;
+    std::memcpy(settings->path, path, sizeof path);
+    settings->expand = false;
+    return ERROR_SUCCESS;
 }
 
 TrackingLog::TrackingLog(platform::FileSystem& files, const TrackingLogSettings& settings)

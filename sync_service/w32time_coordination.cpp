@@ -7,8 +7,8 @@
 namespace qxr::sync {
 
 W32TimeCoordination::W32TimeCoordination(platform::ServiceManager& services,
-                                         platform::Registry& registry, ConsoleOutput& console,
-                                         const char* serviceName)
+                                         platform::Registry& registry,
+                                         platform::ConsoleOutput& console, const char* serviceName)
     : services_(services), registry_(registry), console_(console) {
     std::snprintf(keyName_, sizeof keyName_, "SYSTEM\\CurrentControlSet\\Services\\%s\\W32Time",
                   serviceName);
@@ -28,8 +28,9 @@ void W32TimeCoordination::Disable() {
     }
     platform::ServiceConfig config{};
     if (!services_.QueryServiceConfigA(service.get(), &config)) return;
-    // Without a note removal could never give the start type back: W32Time stays as it is.
-    if (!NoteStartType(config.startType)) return;
+    // Disabled all the same: left automatic, W32Time would start beside the synchronizer at
+    // the next boot. Without a note removal cannot give the start type back; say so.
+    if (!NoteStartType(config.startType)) console_.Write(kStartTypeNotNotedText);
     if (config.startType != SERVICE_DISABLED &&
         services_.ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED,
                                        SERVICE_NO_CHANGE)) {

@@ -681,6 +681,67 @@ TEST(ClockDisciplineParametersTest, SlewOnlyWhileThePerTickValueFitsThirtyTwoBit
     }
 }
 
+// MaxAdjustPct 0: both limits are 0, so only an offset of exactly 0 is slewed (at the nominal
+// rate, nudged off the marker); one unit either way is set in one step.
+TEST(ClockDisciplineParametersTest, ZeroPercentSlewsOnlyAnOffsetOfExactlyZero) {
+    for (const int64_t offset : {int64_t{0}, int64_t{1}, int64_t{-1}}) {
+        SCOPED_TRACE(offset);
+        EngineTestMachine machine;
+        ClockDiscipline engine(machine.Ports(), 10, 0);
+        EXPECT_EQ(engine.UpperLimit(), 0);
+        EXPECT_EQ(engine.LowerLimit(), 0);
+        engine.Update(machine.CardTimeAhead(offset), 0, 0);
+        EXPECT_TRUE(engine.IsAdjusting());
+        EXPECT_EQ(machine.clock.SetSystemTimeCount(), offset == 0 ? 0 : 1);
+        EXPECT_EQ(machine.clock.CurrentAdjustment(), offset == 0 ? kIncrement + 1 : kIncrement - 1);
+    }
+}
+
+// The simulated clock, but reporting a per-tick increment (and adjustment) of 0; a rate set
+// only changes what it reports as disabled.
+class ZeroIncrementClock : public platform::SystemClock {
+  public:
+    explicit ZeroIncrementClock(platform::SystemClock& clock) : clock_(clock) {}
+    void GetSystemTimeAsFileTime(FILETIME* now) override { clock_.GetSystemTimeAsFileTime(now); }
+    void GetSystemTime(SYSTEMTIME* now) override { clock_.GetSystemTime(now); }
+    BOOL SetSystemTime(const SYSTEMTIME* time) override { return clock_.SetSystemTime(time); }
+    BOOL GetSystemTimeAdjustment(DWORD* adjustment, DWORD* increment, BOOL* disabled) override {
+        *adjustment = *increment = 0;
+        *disabled = disabled_;
+        return TRUE;
+    }
+    BOOL SetSystemTimeAdjustment(DWORD, BOOL disabled) override {
+        disabled_ = disabled;
+        return TRUE;
+    }
+
+  private:
+    platform::SystemClock& clock_;
+    BOOL disabled_ = TRUE;
+};
+
+// A system that reports an increment of 0 gives no ramp and no limits: every correction,
+// however small, is a set in one step.
+TEST(ClockDisciplineParametersTest, AnIncrementOfZeroOnlySetsInOneStep) {
+    EngineTestMachine machine;
+    ZeroIncrementClock clock(machine.clock);
+    const DisciplinePorts ports = machine.Ports();
+    ClockDiscipline engine(
+        DisciplinePorts{clock, ports.counter, ports.scheduling, ports.privileges, ports.version},
+        10, 100);
+    EXPECT_TRUE(engine.IsAdjustmentAvailable());
+    EXPECT_EQ(engine.RampSteps(), 0);
+    EXPECT_EQ(engine.UpperLimit(), 0);
+    EXPECT_EQ(engine.LowerLimit(), 0);
+    int steps = 0;
+    for (const int64_t offset : {int64_t{0}, int64_t{10000}, int64_t{-10000}}) {
+        SCOPED_TRACE(offset);
+        engine.Update(machine.CardTimeAhead(offset), 0, 0);
+        EXPECT_EQ(machine.clock.SetSystemTimeCount(), ++steps);
+        EXPECT_FALSE(engine.IsAdjusting());
+    }
+}
+
 TEST(ClockDisciplineParametersTest, NegativePercentagesNeverSlew) {
     // -50 % keeps its formula's (crossed) limits; -100 % and below, which divided by zero or
     // by a negative number, now give a lower limit of 0 over a negative upper one.

@@ -242,7 +242,7 @@ TEST(DeviceSettingsDialogTest, ValuesShorterThanFourBytesAreZeroExtendedLongerOn
     EXPECT_EQ(b.window.selection[IDC_BUS_LIST], 5);
 }
 
-TEST(DeviceSettingsDialogTest, AFailingWriteDoesNotStopTheOthersOrTheRestart) {
+TEST(DeviceSettingsDialogTest, AFailingWriteIsShownAndTheDriverIsNotRestarted) {
     Bench b;
     b.Store(1, 0x320, 10);
     b.Open();
@@ -251,9 +251,17 @@ TEST(DeviceSettingsDialogTest, AFailingWriteDoesNotStopTheOthersOrTheRestart) {
     b.ChooseBus(4);
     b.ChooseIrq(3);
     b.dialog.ApplySettings();
-    EXPECT_EQ(b.Stored(), (std::vector<DWORD>{1, 0x320, 11}));
-    EXPECT_EQ(b.Driver().startCount, 1);
+    EXPECT_EQ(b.Stored(), (std::vector<DWORD>{1, 0x320, 11}));  // the others still written
+    EXPECT_TRUE(b.ServiceCalls().empty());
+    const std::vector<sim::SimMessageBox> boxes = b.pc.messageBoxes.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text,
+              "Unable to save the setting \"I/O Port\": the driver was not restarted.\n\n"
+              "Access is denied.");
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].style, static_cast<UINT>(MB_OK | MB_ICONHAND));
     EXPECT_EQ(b.pc.registry.OpenHandleCount(), 0);
+    EXPECT_EQ(b.window.endResult, IDOK);
 }
 
 TEST(DeviceSettingsDialogTest, WritesInOrderThenStopsAndStartsTheDriver) {
@@ -327,7 +335,7 @@ TEST(DeviceSettingsDialogTest, DriverThatNeverStopsGetsTheMessageAfterTenSeconds
     }
 }
 
-TEST(DeviceSettingsDialogTest, WhatCannotBeOpenedAtOkEndsTheDialogSilently) {
+TEST(DeviceSettingsDialogTest, WhatCannotBeOpenedAtOkIsShownAndEndsTheDialog) {
     Bench noWrite;
     noWrite.Store(1, 0x320, 10);
     noWrite.Open();
@@ -337,6 +345,9 @@ TEST(DeviceSettingsDialogTest, WhatCannotBeOpenedAtOkEndsTheDialogSilently) {
     noWrite.dialog.ApplySettings();
     EXPECT_EQ(noWrite.Stored(), (std::vector<DWORD>{1, 0x320, 10}));
     EXPECT_TRUE(noWrite.ServiceCalls().empty());
+    ASSERT_EQ(noWrite.pc.messageBoxes.Boxes().size(), 1u);
+    EXPECT_EQ(noWrite.pc.messageBoxes.Boxes()[0].text,
+              std::string(kKeyNotWritableText) + "\n\nAccess is denied.");
     EXPECT_EQ(noWrite.window.endResult, IDOK);
 
     for (const auto call :
@@ -345,11 +356,14 @@ TEST(DeviceSettingsDialogTest, WhatCannotBeOpenedAtOkEndsTheDialogSilently) {
         b.Store(1, 0x320, 10);
         b.Open();
         b.ChooseBus(0);
-        b.pc.services.FailCall(call, ERROR_ACCESS_DENIED);
+        b.pc.services.FailCall(call, ERROR_SERVICE_DOES_NOT_EXIST);
         b.dialog.ApplySettings();
         EXPECT_EQ(b.Stored(), (std::vector<DWORD>{2, 0, 10}));
         EXPECT_TRUE(b.ServiceCalls().empty());
-        EXPECT_TRUE(b.pc.messageBoxes.Boxes().empty());
+        ASSERT_EQ(b.pc.messageBoxes.Boxes().size(), 1u);
+        EXPECT_EQ(b.pc.messageBoxes.Boxes()[0].text,
+                  std::string(kNotRestartedText) +
+                      "\n\nThe specified service does not exist as an installed service.");
         EXPECT_EQ(b.pc.services.OpenHandleCount(), 0);
         EXPECT_EQ(b.window.endResult, IDOK);
     }

@@ -1,9 +1,9 @@
 // QxrCfgNT against failing registry reads and writes, a service manager that refuses each
 // call of the driver restart, a driver that will not stop, and the tick counter wrapping
 // inside the stop wait: one table row each, from opening the dialog to OK with a new choice
-// (PCI), unless the dialog has closed itself. Each row states the message shown, the values
-// stored afterwards and what became of the driver; every row ends the dialog and leaves no
-// key or service handle open.
+// (PCI), unless the dialog has closed itself. Each row states the message shown (what failed
+// and the system's reason), the values stored afterwards and what became of the driver; every row
+// ends the dialog and leaves no key or service handle open.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -42,7 +42,7 @@ struct Row {
     std::function<void(sim::SimMachine&)> atOpen;  // faults in place when the dialog opens
     std::function<void(sim::SimMachine&)> atOk;    // faults in place when OK is pressed
     uint64_t uptimeMs;
-    const char* message;        // "" = none
+    std::string message;        // "" = none
     std::vector<DWORD> stored;  // bus, port, interrupt afterwards
     int restarts;               // stops and starts the driver went through
     DWORD driverState;
@@ -63,6 +63,7 @@ TEST(DeviceSettingsFaultInjection, Table) {
         pc.services.SetRefusesStop(kDriverServiceName, true);
     };
     const std::vector<DWORD> before = {1, 0x320, 10}, pci = {2, 0, 10};
+    const std::string denied = "\n\nAccess is denied.";
     const Row rows[] = {
         {"no failure", none, none, 3600000, "", pci, 1, SERVICE_RUNNING},
         {"parameters key cannot be opened at start", failRegistry(sim::SimRegistry::kOpenKey, ""),
@@ -70,23 +71,24 @@ TEST(DeviceSettingsFaultInjection, Table) {
         {"port cannot be read at start", failRegistry(sim::SimRegistry::kQueryValue, kIoPortValue),
          none, 3600000, "", pci, 1, SERVICE_RUNNING},
         {"key cannot be opened for writing", none, failRegistry(sim::SimRegistry::kOpenKey, ""),
-         3600000, "", before, 0, SERVICE_RUNNING},
+         3600000, kKeyNotWritableText + denied, before, 0, SERVICE_RUNNING},
         {"port cannot be written",
          none,
          failRegistry(sim::SimRegistry::kSetValue, kIoPortValue),
          3600000,
-         "",
+         "Unable to save the setting \"I/O Port\": the driver was not restarted." + denied,
          {2, 0x320, 10},
-         1,
+         0,
          SERVICE_RUNNING},
-        {"manager refused", none, refuse(Calls::kOpenSCManager), 3600000, "", pci, 0,
-         SERVICE_RUNNING},
-        {"driver service refused", none, refuse(Calls::kOpenService), 3600000, "", pci, 0,
-         SERVICE_RUNNING},
+        {"manager refused", none, refuse(Calls::kOpenSCManager), 3600000,
+         kNotRestartedText + denied, pci, 0, SERVICE_RUNNING},
+        {"driver service refused", none, refuse(Calls::kOpenService), 3600000,
+         kNotRestartedText + denied, pci, 0, SERVICE_RUNNING},
         {"stop refused", none, refuse(Calls::kControlService), 3600000, kNotStoppedText, pci, 0,
          SERVICE_RUNNING},
         {"driver never stops", none, stuck, 3600000, kNotStoppedText, pci, 0, SERVICE_RUNNING},
-        {"start refused", none, refuse(Calls::kStartService), 3600000, "", pci, 0, SERVICE_STOPPED},
+        {"start refused", none, refuse(Calls::kStartService), 3600000, kNotStartedText + denied,
+         pci, 0, SERVICE_STOPPED},
         {"tick counter wraps inside the stop wait", none, stuck, kNearWrap, kNotStoppedText, pci, 0,
          SERVICE_RUNNING},
     };

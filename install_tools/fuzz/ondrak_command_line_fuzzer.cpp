@@ -11,13 +11,14 @@
 
 #include "card_simulator/sim_machine.h"
 #include "install_tools/driver_installer.h"
+#include "platform/sim/sim_console.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
 using namespace qxr;
 
-using sync::RecordingConsole;
+using sim::RecordingConsole;
 
 }  // namespace
 

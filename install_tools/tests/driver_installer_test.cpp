@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "card_simulator/sim_machine.h"
+#include "platform/sim/sim_console.h"
 
 namespace qxr::install {
 namespace {
@@ -41,7 +42,7 @@ class DriverInstallerTest : public ::testing::Test {
     int64_t NowMs() const { return (pc.clock.TrueTime() - start) / 10000; }
 
     sim::SimMachine pc;
-    sync::RecordingConsole console;
+    sim::RecordingConsole console;
     int64_t start = pc.clock.TrueTime();
 };
 

@@ -11,11 +11,12 @@
 
 #include "card_simulator/sim_machine.h"
 #include "install_tools/driver_installer.h"
+#include "platform/sim/sim_console.h"
 
 namespace qxr::install {
 namespace {
 
-using sync::NullConsole;
+using sim::NullConsole;
 
 using Calls = sim::SimServiceManager;
 

@@ -70,7 +70,13 @@ TEST(MonitorDialogTest, HeartbeatStepsOncePerToggleAndStandsStillWithoutOne) {
         frozen.Tick({f.get()});
         EXPECT_EQ(f->controls.VisibleHeartbeat(), kHeartbeat2);
     }
-    EXPECT_EQ(f->dialog->State().heartbeatStep, 1);
+    EXPECT_EQ(f->dialog->State().heartbeatStep, 1u);
+}
+
+TEST(MonitorDialogTest, ExitCodeIsZeroOnlyForADialogThatEnded) {
+    EXPECT_EQ(ProgramExitCode(IDCANCEL), 0);
+    EXPECT_EQ(ProgramExitCode(0), 0);
+    EXPECT_NE(ProgramExitCode(-1), 0);  // the dialog could not be made
 }
 
 TEST(MonitorDialogTest, NoGpsAtStartHidesTheReferenceForGood) {

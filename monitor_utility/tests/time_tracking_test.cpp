@@ -97,5 +97,15 @@ TEST_F(TimeTrackingTest, ClosingWithTheBoxCheckedLeavesTheNominalRate) {
     EXPECT_FALSE(a->dialog->HasEngine());
 }
 
+TEST_F(TimeTrackingTest, AnEndingSessionHandsTheClockBackAsClosingDoes) {
+    a->controls.Click(kAdjustBox);
+    m.Tick({a.get()});
+    a->dialog->OnEndSession(false);  // another program refused: the session goes on
+    EXPECT_FALSE(Nominal());
+    a->dialog->OnEndSession(true);
+    EXPECT_TRUE(Nominal());
+    EXPECT_FALSE(a->dialog->HasEngine());
+}
+
 }  // namespace
 }  // namespace qxr::monitor::testing

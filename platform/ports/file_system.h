@@ -1,5 +1,5 @@
-// Files, as the service's tracking log uses them: open or create one for appending, write,
-// ask its size, rename it and close it.
+// Files, as the service's tracking log uses them: expand the %NAME% forms of its path, open or
+// create one for appending, write, ask its size, rename it and close it.
 #pragma once
 
 #include "platform/ports/win_defs.h"
@@ -19,6 +19,9 @@ class FileSystem {
     virtual DWORD GetFileSize(HANDLE file, LPDWORD high) = 0;
     virtual BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) = 0;
     virtual BOOL CloseHandle(HANDLE file) = 0;
+    // As the API: the length needed including the terminator (more than `size`: not copied),
+    // 0 on failure. Unknown names are left as written.
+    virtual DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) = 0;
 };
 
 }  // namespace qxr::platform

@@ -1,4 +1,5 @@
-// Threads and the desktop message box (with the service-notification style).
+// Threads, the desktop message box (with the service-notification style) and the system's
+// texts of its error codes.
 #pragma once
 
 #include "platform/ports/win_defs.h"
@@ -20,6 +21,9 @@ public:
     virtual ~MessageBoxes() = default;
     // Returns when the user has dismissed the box.
     virtual int MessageBoxA(HANDLE owner, LPCSTR text, LPCSTR caption, UINT style) = 0;
+    // The system's text of a Win32 error code (FormatMessageA from the system, no inserts),
+    // without its line end; the length, or 0 (and an empty text) when there is none.
+    virtual DWORD FormatMessageA(DWORD error, LPSTR buffer, DWORD size) = 0;
 };
 
 // The running program's own file: its path and the file version of its version resource.

@@ -33,6 +33,7 @@ using LPBYTE = BYTE*;
 using ACCESS_MASK = DWORD;
 using REGSAM = ACCESS_MASK;
 using ULONG_PTR = std::uintptr_t;
+using INT_PTR = std::intptr_t;
 
 struct HKEY__;
 using HKEY = HKEY__*;
@@ -61,6 +62,8 @@ using SERVICE_STATUS_HANDLE = SC_HANDLE__*;
 #define ERROR_DISK_FULL 112L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
@@ -251,6 +254,7 @@ struct SERVICE_STATUS {
 #define MB_SYSTEMMODAL 0x00001000L
 #define MB_SERVICE_NOTIFICATION 0x00200000L
 #define IDOK 1
+#define IDCANCEL 2
 
 // The calling thread's last error, as on Windows (thread-local in the simulation).
 DWORD GetLastError();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 
 namespace qxr::sim {
 
@@ -61,7 +62,13 @@ HANDLE SimFileSystem::CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, DW
 }
 
 BOOL SimFileSystem::WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++writeCount_;
+    released_.notify_all();
+    if (holding_ && !released_.wait_for(lock, std::chrono::milliseconds(holdLimitMs_),
+                                        [this] { return !holding_; })) {
+        ++holdsTimedOut_;
+    }
     if (written != nullptr) *written = 0;
     const auto it = handles_.find(file);
     if (it == handles_.end()) {
@@ -141,6 +148,61 @@ BOOL SimFileSystem::CloseHandle(HANDLE file) {
         return FALSE;
     }
     return TRUE;
+}
+
+DWORD SimFileSystem::ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
+    std::string out;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::string text = source != nullptr ? source : "";
+        std::size_t i = 0;
+        while (i < text.size()) {
+            const std::size_t end = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
+            const auto known = end != std::string::npos
+                                   ? environment_.find(Lower(text.substr(i + 1, end - i - 1)))
+                                   : environment_.end();
+            if (known != environment_.end()) {
+                out += known->second;
+                i = end + 1;
+            } else {
+                out += text[i++];
+            }
+        }
+    }
+    const DWORD needed = static_cast<DWORD>(out.size() + 1);
+    if (destination != nullptr && needed <= size) {
+        std::copy(out.begin(), out.end(), destination);
+        destination[out.size()] = '\0';
+    }
+    return needed;
+}
+
+void SimFileSystem::HoldWrites(int limitMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holding_ = true;
+    holdLimitMs_ = limitMs;
+}
+
+void SimFileSystem::ReleaseWrites() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holding_ = false;
+    released_.notify_all();
+}
+
+bool SimFileSystem::WaitForWrites(int count, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return released_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return writeCount_ >= count; });
+}
+
+int SimFileSystem::HoldsTimedOut() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return holdsTimedOut_;
+}
+
+void SimFileSystem::SetEnvironment(const std::string& name, const std::string& value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    environment_[Lower(name)] = value;
 }
 
 void SimFileSystem::SetContents(const std::string& path, const std::string& contents) {

@@ -41,7 +41,7 @@ BOOL SimThreads::CreateThread(platform::ThreadRoutine routine, LPVOID parameter,
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++created_;
-        if (mode_ == Mode::kReal) {
+        if (routine != inlineRoutine_ && mode_ == Mode::kReal) {
             real_.emplace_back([routine, parameter, id, start] {
                 t_virtual = false;
                 t_threadId = id;
@@ -50,7 +50,7 @@ BOOL SimThreads::CreateThread(platform::ThreadRoutine routine, LPVOID parameter,
             });
             return TRUE;
         }
-        if (mode_ == Mode::kDeferred) {
+        if (routine != inlineRoutine_ && mode_ == Mode::kDeferred) {
             const int64_t delay = deferral_ ? deferral_() : 0;
             deferred_.push_back(Deferred{routine, parameter, start, start + delay, id});
             return TRUE;
@@ -128,6 +128,30 @@ int SimMessageBoxes::MessageBoxA(HANDLE owner, LPCSTR text, LPCSTR caption, UINT
     --open_;
     changed_.notify_all();
     return IDOK;
+}
+
+DWORD SimMessageBoxes::FormatMessageA(DWORD error, LPSTR buffer, DWORD size) {
+    static const struct {
+        DWORD error;
+        const char* text;
+    } kTexts[] = {
+        {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
+        {ERROR_ACCESS_DENIED, "Access is denied."},
+        {ERROR_SERVICE_DISABLED,
+         "The service cannot be started, either because it is disabled or because it has no "
+         "enabled devices associated with it."},
+        {ERROR_SERVICE_DOES_NOT_EXIST,
+         "The specified service does not exist as an installed service."},
+    };
+    if (buffer == nullptr || size == 0) return 0;
+    buffer[0] = '\0';
+    for (const auto& entry : kTexts) {
+        if (entry.error == error && std::strlen(entry.text) < size) {
+            std::memcpy(buffer, entry.text, std::strlen(entry.text) + 1);
+            return static_cast<DWORD>(std::strlen(entry.text));
+        }
+    }
+    return 0;
 }
 
 void SimMessageBoxes::SetHoldOpen(bool hold) {

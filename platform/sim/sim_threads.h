@@ -41,6 +41,9 @@ class SimThreads : public platform::Threads {
     void SetTimeSource(TimeSource now) { now_ = std::move(now); }
     // Delay, in the time source's units, of each deferred thread after its start.
     void SetDeferral(std::function<int64_t()> delay) { deferral_ = std::move(delay); }
+    // Threads of this routine run inline whatever the mode: work that takes no virtual time
+    // (a writer on the simulated file system) that a deferral would only hold back.
+    void RunInline(platform::ThreadRoutine routine) { inlineRoutine_ = routine; }
     // CreateThread fails (ERROR_NOT_ENOUGH_MEMORY) while set.
     void FailCreation(bool fail) { failCreation_ = fail; }
     // Runs the deferred threads whose time has come, in order of start.
@@ -69,6 +72,7 @@ class SimThreads : public platform::Threads {
     TimeSource now_;
     std::function<int64_t()> deferral_;
     bool failCreation_ = false;
+    platform::ThreadRoutine inlineRoutine_ = nullptr;
     mutable std::mutex mutex_;
     std::vector<std::thread> real_;
     std::deque<Deferred> deferred_;
@@ -90,6 +94,8 @@ class SimMessageBoxes : public platform::MessageBoxes {
     explicit SimMessageBoxes(SimThreads* threads = nullptr) : threads_(threads) {}
 
     int MessageBoxA(HANDLE owner, LPCSTR text, LPCSTR caption, UINT style) override;
+    // The texts of a few common codes, as Windows gives them; none for the others.
+    DWORD FormatMessageA(DWORD error, LPSTR buffer, DWORD size) override;
 
     void SetTimeSource(TimeSource now) { now_ = std::move(now); }
     // Boxes shown on real threads stay open until released.

@@ -20,6 +20,9 @@ class Win32FileSystem : public platform::FileSystem {
         return ::MoveFileExA(from, to, flags);
     }
     BOOL CloseHandle(HANDLE file) override { return ::CloseHandle(file); }
+    DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) override {
+        return ::ExpandEnvironmentStringsA(source, destination, size);
+    }
 };
 
 }  // namespace qxr::win32

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/version_resource.h"
+
 namespace qxr::win32 {
 
 namespace {
@@ -41,30 +43,27 @@ BOOL Win32Threads::CreateThread(platform::ThreadRoutine routine, LPVOID paramete
     return TRUE;
 }
 
-BOOL Win32ModuleInfo::GetFileVersion(platform::FileVersion* version) {
-    char path[MAX_PATH + 1];
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH || version == nullptr) return FALSE;
-    path[length] = '\0';
-    DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeA(path, &ignored);
-    if (size == 0) return FALSE;
-    void* data = std::malloc(size);
-    if (data == nullptr) return FALSE;
-    BOOL found = FALSE;
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixedSize = 0;
-    if (::GetFileVersionInfoA(path, 0, size, data) &&
-        ::VerQueryValueA(data, "\\", reinterpret_cast<LPVOID*>(&fixed), &fixedSize) &&
-        fixed != nullptr && fixedSize >= sizeof(VS_FIXEDFILEINFO)) {
-        version->major = HIWORD(fixed->dwFileVersionMS);
-        version->minor = LOWORD(fixed->dwFileVersionMS);
-        version->build = HIWORD(fixed->dwFileVersionLS);
-        version->revision = LOWORD(fixed->dwFileVersionLS);
-        found = TRUE;
+DWORD Win32MessageBoxes::FormatMessageA(DWORD error, LPSTR buffer, DWORD size) {
+    if (buffer == nullptr || size == 0) return 0;
+    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, error, 0, buffer, size, nullptr);
+    while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
+                          buffer[length - 1] == ' ')) {
+        --length;
     }
-    std::free(data);
-    return found;
+    buffer[length] = '\0';
+    return length;
+}
+
+BOOL Win32ModuleInfo::GetFileVersion(platform::FileVersion* version) {
+    // The program's own version resource, id 1, straight from its image.
+    const HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));
+    if (found == nullptr) return FALSE;
+    const HGLOBAL loaded = ::LoadResource(nullptr, found);
+    const void* data = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+    if (data == nullptr) return FALSE;
+    return platform::ReadFixedFileVersion(data, ::SizeofResource(nullptr, found), version) ? TRUE
+                                                                                           : FALSE;
 }
 
 }  // namespace qxr::win32

@@ -17,6 +17,7 @@ class Win32MessageBoxes : public platform::MessageBoxes {
     int MessageBoxA(HANDLE owner, LPCSTR text, LPCSTR caption, UINT style) override {
         return ::MessageBoxA(static_cast<HWND>(owner), text, caption, style);
     }
+    DWORD FormatMessageA(DWORD error, LPSTR buffer, DWORD size) override;
 };
 
 class Win32ModuleInfo : public platform::ModuleInfo {
@@ -24,7 +25,8 @@ class Win32ModuleInfo : public platform::ModuleInfo {
     DWORD GetModuleFileNameA(char* buffer, DWORD size) override {
         return ::GetModuleFileNameA(nullptr, buffer, size);
     }
-    // From the fixed part of the program's own version resource.
+    // From the fixed part of the program's own version resource (FindResourceA, LoadResource,
+    // LockResource: no version.dll, and no path whose length could fail it).
     BOOL GetFileVersion(platform::FileVersion* version) override;
 };
 

@@ -21,7 +21,7 @@
 #include "card_access/card_library.h"
 #include "card_access/library_card_client.h"
 #include "card_simulator/sim_machine.h"
-#include "sync_service/console_output.h"
+#include "platform/sim/sim_console.h"
 #include "sync_service/event_messages.h"
 #include "sync_service/sync_service.h"
 
@@ -41,7 +41,7 @@ constexpr int64_t kSettle = 10 * 60 * kSecond;  // recovery to the bound check
 constexpr DWORD kTick = 156250;
 constexpr double kBoundMs = 2 * kTick / 1e4;  // two clock ticks
 
-using sync::NullConsole;
+using sim::NullConsole;
 
 struct Expected {
     int64_t at;

@@ -11,6 +11,7 @@
 #include "card_access/card_library.h"
 #include "card_access/library_card_client.h"
 #include "card_simulator/sim_machine.h"
+#include "platform/sim/sim_console.h"
 #include "sync_service/qxrsync_program.h"
 #include "sync_service/sync_service.h"
 #include "sync_service/w32time_coordination.h"
@@ -20,7 +21,7 @@ namespace {
 
 using namespace qxr;
 
-using sync::RecordingConsole;
+using sim::RecordingConsole;
 
 std::string Lower(std::string text) {
     for (char& c : text) {

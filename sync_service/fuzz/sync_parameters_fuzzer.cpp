@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "card_simulator/sim_machine.h"
+#include "platform/sim/sim_console.h"
 #include "sync_service/sync_parameters.h"
 #include "sync_service/w32time_coordination.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -27,7 +28,7 @@ constexpr int32_t sync::SyncParameters::*kFields[7] = {
     &sync::SyncParameters::maxAdjustPct, &sync::SyncParameters::rampDuration,
     &sync::SyncParameters::timeSetBias};
 
-using sync::NullConsole;
+using sim::NullConsole;
 
 // A value of any type and any size (mostly around 4 bytes), or none; false when none.
 bool StoreAnyValue(FuzzedDataProvider& data, sim::SimRegistry& registry, const char* key,

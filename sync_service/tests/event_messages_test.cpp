@@ -55,8 +55,13 @@ TEST(EventMessagesTest, MessageCompilerSourceMatchesTheTable) {
 }
 
 TEST(EventMessagesTest, TableHoldsTheIdsInOrder) {
+    EXPECT_EQ(kEventMessages[0].id, kFirstEventId);
+    EXPECT_EQ(kEventMessages[kEventMessageCount - 1].id, kLastEventId);
     for (std::size_t i = 0; i < kEventMessageCount; ++i) {
-        EXPECT_EQ(kEventMessages[i].id, kFirstEventId + i);
+        if (i > 0) {
+            EXPECT_LT(kEventMessages[i - 1].id, kEventMessages[i].id);
+        }
+        EXPECT_STREQ(EventMessageText(kEventMessages[i].id), kEventMessages[i].text);
         const std::string text = kEventMessages[i].text;
         EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
     }

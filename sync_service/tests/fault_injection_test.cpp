@@ -21,6 +21,7 @@
 #include "sync_service/qxrsync_program.h"
 #include "sync_service/sync_service.h"
 #include "sync_service/tests/service_test_machine.h"
+#include "sync_service/w32time_coordination.h"
 
 namespace qxr::sync {
 namespace {
@@ -383,9 +384,10 @@ TEST(ServiceFaultInjection, ServiceManagerRefusesEachCallInTurn) {
 }
 
 // Installation and removal with each registry operation failing in turn under each key
-// they touch. The operator's parameter survives; W32Time is disabled only with its start type
-// noted, and removal puts it back unless the note cannot be read then (it stays disabled, the
-// case of a note deleted by hand); no key stays open.
+// they touch. The operator's parameter survives; an installation disables W32Time, telling the
+// operator when its start type could not be noted, and removal puts it back unless there is no
+// note or it cannot be read then (it stays disabled, as with a note deleted by hand); no key
+// stays open.
 TEST(ServiceFaultInjection, RegistryRefusesEachOperationUnderEachKey) {
     const char* const kOperations[] = {"create", "open", "query", "set"};
     const char* const kKeys[] = {kParametersKey, testing::kEventSourceKey, testing::kServiceKey,
@@ -412,15 +414,20 @@ TEST(ServiceFaultInjection, RegistryRefusesEachOperationUnderEachKey) {
             };
 
             EXPECT_EQ(run("-i"), 0);
-            const bool installed = m.console.Text().find("QxrSync installed.") != std::string::npos;
+            const std::string installText = m.console.Text();
+            const bool installed = installText.find("QxrSync installed.") != std::string::npos;
             sim::SimService after;
             m.services.GetService("W32Time", &after);
             DWORD noted = 0;
             const bool disabled = after.startType == SERVICE_DISABLED;
-            if (disabled) {
-                EXPECT_TRUE(m.registry.GetDword(testing::kNotedKey, "StartType", &noted));
+            const bool notedAtInstall =
+                m.registry.GetDword(testing::kNotedKey, "StartType", &noted);
+            if (notedAtInstall) {
                 EXPECT_EQ(noted, static_cast<DWORD>(SERVICE_AUTO_START));
             }
+            // Without a note W32Time is disabled all the same, and the operator is told.
+            EXPECT_EQ(installText.find(kStartTypeNotNotedText) != std::string::npos,
+                      disabled && !notedAtInstall);
             DWORD ramp = 0;
             EXPECT_TRUE(m.registry.GetDword(kParametersKey, "RampDuration", &ramp));
             EXPECT_EQ(ramp, 20u);
@@ -435,14 +442,18 @@ TEST(ServiceFaultInjection, RegistryRefusesEachOperationUnderEachKey) {
                 "fault row (QxrSync) registry %s refused under %s: -i %s, W32Time %s "
                 "after it; -r %s, W32Time %s after it\n",
                 kOperations[op], key, installed ? "installed" : "failed",
-                disabled ? "disabled (start type noted)" : "left enabled",
+                !disabled        ? "left enabled"
+                : notedAtInstall ? "disabled (start type noted)"
+                                 : "disabled (start type not noted)",
                 removed ? "removed" : "failed",
                 after.startType == SERVICE_AUTO_START ? "automatic" : "disabled");
             // Only an event source key that cannot be created fails the installation.
             EXPECT_EQ(installed,
                       !(op == sim::SimRegistry::kCreateKey && key == testing::kEventSourceKey));
+            EXPECT_EQ(disabled, installed);
             EXPECT_TRUE(removed);
-            EXPECT_EQ(after.startType == SERVICE_AUTO_START, !(disabled && noteUnreadable));
+            EXPECT_EQ(after.startType == SERVICE_AUTO_START,
+                      !disabled || (notedAtInstall && !noteUnreadable));
             EXPECT_EQ(m.registry.OpenHandleCount(), 0);
             EXPECT_EQ(m.services.OpenHandleCount(), 0);
         }

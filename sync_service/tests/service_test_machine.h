@@ -12,6 +12,7 @@
 #include "card_simulator/sim_machine.h"
 #include "platform/ports/platform.h"
 #include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_console.h"
 #include "platform/sim/sim_event_log.h"
 #include "platform/sim/sim_journal.h"
 #include "platform/sim/sim_process.h"
@@ -19,7 +20,6 @@
 #include "platform/sim/sim_service_manager.h"
 #include "platform/sim/sim_threads.h"
 #include "platform/system_time.h"
-#include "sync_service/console_output.h"
 #include "sync_service/event_messages.h"
 
 namespace qxr::sync::testing {
@@ -122,7 +122,7 @@ class ServiceTestMachine : public sim::SimMachine {
 
     sim::SimJournal journal;
     ScriptedCard card;
-    RecordingConsole console;
+    sim::RecordingConsole console;
 
   private:
     static sim::SimMachineConfig MachineConfig(const sim::SimClockConfig& clockConfig) {

@@ -1,9 +1,11 @@
 // The service with real threads: the dispatcher's thread delivering controls, the service
-// thread running the loop in virtual time, and the pop-up threads. Run under ThreadSanitizer
-// too (label tsan).
+// thread running the loop in virtual time, the pop-up threads and the tracking log's writer. Run
+// under ThreadSanitizer too (label tsan).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -136,6 +138,46 @@ TEST_F(ServiceThreadsTest, PopupHandOverUnderChurn) {
                   "GPS time reference is off line.  Using internal on-board clock as time "
                   "reference.");
     }
+}
+
+constexpr char kLogPath[] = "C:\\Logs\\qxrsync.csv";
+
+int LineCount(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST_F(ServiceThreadsTest, TheTrackingLogIsCompleteWhenTheServiceSaysStopped) {
+    m.registry.SetString(testing::kParametersKey, "TrackingLog", REG_SZ, kLogPath);
+    m.registry.SetDword(testing::kParametersKey, "RampDuration", 1);
+    // Set on the service thread before the dispatcher returns, read after the join.
+    std::string atStopped;
+    m.services.SetReportHook([&](const SERVICE_STATUS& status) {
+        if (status.dwCurrentState == SERVICE_STOPPED) atStopped = m.files.Contents(kLogPath);
+    });
+    SyncService service(m.ports, m.card, m.console);
+    StartDispatcher(service);
+    ASSERT_TRUE(m.files.WaitForWrites(20, kWaitMs));
+    m.services.SendControl(SERVICE_CONTROL_STOP);
+    StopAndJoin();
+    // The loop outruns the writer in virtual time; nothing was written after the report.
+    EXPECT_GT(LineCount(atStopped), 20);
+    EXPECT_EQ(atStopped, m.files.Contents(kLogPath));
+}
+
+TEST_F(ServiceThreadsTest, AWriterHeldInItsWriteDoesNotHoldTheStop) {
+    m.registry.SetString(testing::kParametersKey, "TrackingLog", REG_SZ, kLogPath);
+    m.files.HoldWrites(kWaitMs);
+    SyncService service(m.ports, m.card, m.console);
+    StartDispatcher(service);
+    ASSERT_TRUE(m.files.WaitForWrites(1, kWaitMs));
+    m.services.SendControl(SERVICE_CONTROL_STOP);
+    EXPECT_TRUE(m.services.WaitForReportedState(SERVICE_STOPPED, kWaitMs));
+    // The writer, left behind in its write, finishes that line and frees what it holds.
+    m.files.ReleaseWrites();
+    StopAndJoin();
+    EXPECT_EQ(m.files.HoldsTimedOut(), 0);
+    EXPECT_EQ(LineCount(m.files.Contents(kLogPath)), 2);
+    EXPECT_EQ(m.files.OpenHandleCount(), 0);
 }
 
 TEST_F(ServiceThreadsTest, EventsFromTwoThreadsOpenOneSource) {

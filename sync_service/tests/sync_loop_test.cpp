@@ -5,6 +5,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "clock_discipline/discipline_trace.h"
@@ -324,6 +325,23 @@ TEST_F(ThresholdTest, ZeroThresholdNeverLogs) {
     RunUntil(500);
     EXPECT_EQ(LoopEvents().size(), 1u);
     EXPECT_EQ(m.card.timeCallsAt.size(), 1u);
+}
+
+// The loop's own boost, PriorityBoost(256, 15), is held from the first pass to the last,
+// between the corrections too (the engine's own boost lasts only for each Update). In the
+// real-time class the thread keeps its priority rather than go time-critical.
+TEST_F(SyncLoopTest, TheLoopRunsBoostedThroughout) {
+    std::vector<std::pair<DWORD, int>> seen;
+    for (const int64_t ms : {250, 5250, 12250, 19750}) {
+        m.At(ms, [&] { seen.emplace_back(m.process.PriorityClass(), m.process.ThreadPriority()); });
+    }
+    const DWORD classBefore = m.process.PriorityClass();
+    const int threadBefore = m.process.ThreadPriority();
+    RunUntil(20000);
+    const std::pair<DWORD, int> boosted{REALTIME_PRIORITY_CLASS, threadBefore};
+    EXPECT_EQ(seen, (std::vector<std::pair<DWORD, int>>(4, boosted)));
+    EXPECT_EQ(m.process.PriorityClass(), classBefore);
+    EXPECT_EQ(m.process.ThreadPriority(), threadBefore);
 }
 
 TEST_F(SyncLoopTest, CorrectionEveryRampPeriod) {

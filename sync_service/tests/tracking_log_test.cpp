@@ -1,9 +1,11 @@
 // The opt-in tracking log on the simulated machine: nothing without the registry value; with
 // it, a header and one line per correction that appends across restarts, rotates at its size
-// limit keeping one old generation, and a path that cannot be written reported once while the
-// loop goes on correcting.
+// limit keeping one old generation, a path that cannot be written reported once while the
+// loop goes on correcting, a file that blocks holding only the log's writer, and the path forms
+// that are expanded or refused.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -187,6 +189,102 @@ TEST_F(TrackingLogTest, AnUnwritablePathIsReportedOnceAndTheLoopGoesOn) {
     EXPECT_EQ(lines[0], kHeader);
     EXPECT_EQ(lines.size(), 6u);
     EXPECT_EQ(m.files.OpenHandleCount(), 0);
+}
+
+TEST_F(TrackingLogTest, AFileThatBlocksHoldsOnlyTheWriter) {
+    m.threads.SetMode(sim::SimThreads::Mode::kReal);
+    // Held far longer than a loop that kept its schedule needs to reach the release at 80 s.
+    m.files.HoldWrites(5000);
+    // The writer's thread has taken the first line and is held in its write.
+    m.At(500, [&] { EXPECT_TRUE(m.files.WaitForWrites(1, 5000)); });
+    m.At(80000, [&] {
+        m.files.ReleaseWrites();
+        // The write held since 0 s and the 64 queued behind it; those of 65 s to 79 s found
+        // the queue full.
+        EXPECT_TRUE(m.files.WaitForWrites(65, 5000));
+    });
+    RunFor(100000);
+    EXPECT_EQ(m.files.HoldsTimedOut(), 0) << "the loop waited for the file";
+    const auto& calls = m.card.timeCallsAt;
+    ASSERT_EQ(calls.size(), 100u);
+    for (size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i] - calls[i - 1], 1000 * 10000);
+    std::vector<testing::ServiceTestMachine::LoggedEvent> behind;
+    for (const auto& e : m.Logged()) {
+        if (e.id == 117) behind.push_back(e);
+    }
+    ASSERT_EQ(behind.size(), 1u);
+    EXPECT_GE(behind[0].ms, 80000);
+    EXPECT_EQ(behind[0].type, EVENTLOG_WARNING_TYPE);
+    EXPECT_EQ(behind[0].text,
+              "The tracking log C:\\Logs\\qxrsync.csv fell behind; 15 lines were dropped.\r\n");
+    // Everything not dropped is written, the last lines before the service stopped.
+    EXPECT_EQ(Lines(m.files.Contents(kLogPath)).size(), 1u + 100u - 15u);
+    EXPECT_EQ(m.files.OpenHandleCount(), 0);
+    EXPECT_TRUE(TrackingEvents().empty());
+}
+
+TEST_F(TrackingLogTest, PathFormsExpandedOrRefused) {
+    const struct {
+        const char* value;
+        DWORD type;
+        const char* written;  // null: refused with event 113 and this error
+        const char* error;
+    } cases[] = {
+        {"%QXRLOGS%\\q.csv", REG_EXPAND_SZ, "D:\\Logs\\q.csv", nullptr},
+        {"\\\\server\\share\\q.csv", REG_SZ, "\\\\server\\share\\q.csv", nullptr},
+        {"%QXRLOGS%\\q.csv", REG_SZ, nullptr, "161"},  // taken as written: relative
+        {"qxrsync.csv", REG_SZ, nullptr, "161"},
+        {"C:qxrsync.csv", REG_EXPAND_SZ, nullptr, "161"},
+        {"\\Logs\\q.csv", REG_SZ, nullptr, "161"},
+        {"%QXRLONG%%QXRLONG%", REG_EXPAND_SZ, nullptr, "206"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        testing::ServiceTestMachine machine(Config());
+        machine.files.SetEnvironment("qxrlogs", "D:\\Logs");
+        machine.files.SetEnvironment("QXRLONG", "C:\\" + std::string(200, 'x'));
+        machine.registry.SetString(kParametersKey, "TrackingLog", c.type, c.value);
+        machine.registry.SetDword(kParametersKey, "RampDuration", 1);
+        sim::SimService entry;
+        entry.name = "QxrSync";
+        entry.state = SERVICE_START_PENDING;
+        machine.services.AddService(entry);
+        machine.StopAt(3000);
+        SyncService service(machine.ports, machine.card, machine.console);
+        ASSERT_TRUE(service.RunDispatcher());
+        std::vector<std::string> events;
+        for (const auto& e : machine.Logged()) {
+            if (e.id == 113) events.push_back(e.text);
+        }
+        if (c.written != nullptr) {
+            EXPECT_EQ(machine.files.Paths(), std::vector<std::string>{c.written});
+            EXPECT_TRUE(events.empty());
+        } else {
+            EXPECT_TRUE(machine.files.Paths().empty());
+            EXPECT_EQ(events, std::vector<std::string>{std::string("The tracking log ") + c.value +
+                                                       " could not be written.  Error " + c.error +
+                                                       ".\r\n"});
+        }
+    }
+}
+
+// A wild latch counter (high half 0x80000000 on an 1,193,182 Hz counter) makes the card time
+// plus its age too large for 64 bits: the line's card time saturates.
+TEST(TrackingLogLatchTest, AWildLatchSaturatesTheCardTime) {
+    sim::SimClockConfig config = testing::DefaultClockConfig();
+    config.counterFrequency = 1193182;
+    testing::ServiceTestMachine machine(config);
+    machine.registry.SetString(kParametersKey, "TrackingLog", REG_SZ, kLogPath);
+    machine.card.editTime = [](CardTime* t) { t->latchCounterHigh = 0x80000000u; };
+    sim::SimService entry;
+    entry.name = "QxrSync";
+    entry.state = SERVICE_START_PENDING;
+    machine.services.AddService(entry);
+    machine.StopAt(500);
+    SyncService service(machine.ports, machine.card, machine.console);
+    ASSERT_TRUE(service.RunDispatcher());
+    ASSERT_EQ(service.TrackedCount(), 1);
+    EXPECT_EQ(service.LastTracked().cardTime, std::numeric_limits<int64_t>::max());
 }
 
 TEST_F(TrackingLogTest, ARotationThatFailsDropsTheLineRatherThanGrowTheFile) {

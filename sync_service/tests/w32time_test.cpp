@@ -138,6 +138,19 @@ TEST_F(W32TimeTest, NotedValueFromAnEarlierInstallationIsKept) {
     EXPECT_EQ(noted, static_cast<DWORD>(SERVICE_AUTO_START));
 }
 
+TEST_F(W32TimeTest, AStartTypeThatCannotBeNotedStillDisablesIt) {
+    AddW32Time(SERVICE_AUTO_START, SERVICE_RUNNING);
+    m.registry.FailOperation(sim::SimRegistry::kSetValue, kNotedKey, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run("-i"),
+              "W32Time service stopped.\nThe start type of W32Time could not be noted: after "
+              "removal, re-enable W32Time by hand.\nW32Time service has been disabled.\n"
+              "QxrSync installed.\n");
+    EXPECT_EQ(W32Time().startType, static_cast<DWORD>(SERVICE_DISABLED));
+    m.registry.ClearFailures();
+    Run("-r");
+    EXPECT_EQ(W32Time().startType, static_cast<DWORD>(SERVICE_DISABLED));
+}
+
 TEST_F(W32TimeTest, MissingNoteAtRemovalLeavesItDisabled) {
     AddW32Time(SERVICE_AUTO_START, SERVICE_RUNNING);
     Run("-i");

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # QxrSet.exe on a virtual display against the simulator driver, read from outside its
 # process: the texts after the first seconds, the heartbeat, the card field under the on-board
-# clock (editable, green), a new card time typed and set, the help pop-up of the field under
-# the pointer, and Esc. Screenshots: qxrset.png (running, GPS), qxrset-internal.png (on-board
+# clock (editable, green), a new card time typed and set (clicked, and Enter on Set), the help
+# pop-ups of the fields under the pointer (F1 over the disabled Set button too; Shift+F1 shows
+# nothing), Esc, and in a second run the card field's 50-character limit and the close box.
+# Screenshots: qxrset.png (running, GPS), qxrset-internal.png (on-board
 # clock, entry typed), qxrset-help.png (the offset field's pop-up) in the work directory.
 # Inputs from CTest: QXRSET_EXE, QXRTIME_DLL, QXR_SIMCTL, QXR_CLIENT, QXRSET_PROBE.
 . "$QXR_WINE_LIB"
@@ -137,6 +139,45 @@ f=$out/afterset.out; probe afterset controls
 expect_match "$(text "$f" 1000)" '^01/02/2003  04:05:0[6-9]$' "the field shows the card's new time"
 qxr_expect_eq "$(field "$f" 1001 enabled)" 0 "Set disabled again"
 
+# --- Enter with the focus on Set clicks it.
+read -r cx cy <<<"$(centre "$f" 1000)"
+xdotool mousemove "$cx" "$cy" click 1
+sleep 0.3
+xdotool windowfocus "$xid" 2>/dev/null
+xdotool key --clearmodifiers End shift+Home BackSpace
+xdotool type --delay 30 "3/4/2005 6:7:8"
+sleep 0.6
+xdotool key Tab Return
+sleep 1
+qxr_wine_run cardtime2 30 "$QXR_WINE_ARCH" qxrcardclient.exe time >/dev/null
+qxr_expect "$out/cardtime2.out" '^time rc=0 2005-03-04 06:07:0[8-9]\.' "Enter on Set sets the card"
+
+# --- F1 over the disabled Set button shows its pop-up.
+f=$out/setdisabled.out; probe setdisabled controls
+qxr_expect_eq "$(field "$f" 1001 enabled)" 0 "Set disabled after Enter set the card"
+read -r sx sy <<<"$(centre "$f" 1001)"
+xdotool mousemove "$sx" "$sy"
+xdotool windowfocus "$xid" 2>/dev/null
+xdotool key F1
+if window_shown "Set button" 10; then
+    qxr_pass "F1 over the disabled Set button opens \"Set button\""
+    popup=$(xdotool search --onlyvisible --name '^Set button$' | head -n 1)
+    xdotool windowfocus "$popup" 2>/dev/null
+    xdotool key Escape
+    sleep 1
+else
+    qxr_fail "F1 over the disabled Set button opens \"Set button\" (no such window)"
+fi
+
+# --- Shift+F1 over the offset field shows nothing (the plain F1 below does).
+read -r ox oy <<<"$(centre "$f" 1003)"
+xdotool mousemove "$ox" "$oy"
+xdotool windowfocus "$xid" 2>/dev/null
+xdotool key shift+F1
+sleep 1.5
+probe shiftf1 window "Time Offset (read-only)"
+qxr_expect "$out/shiftf1.out" '^window found=0$' "Shift+F1 shows no pop-up"
+
 # --- F1 over the offset field shows its pop-up; the dialog goes on refreshing; Esc closes it.
 read -r ox oy <<<"$(centre "$f" 1003)"
 xdotool mousemove "$ox" "$oy"
@@ -167,4 +208,30 @@ xdotool key Escape
 rc=0
 qxr_wine_wait_bg qxrset 20 || rc=$?
 qxr_expect_eq "$rc" 0 "Esc closes the dialog, exit code 0"
+
+# --- A second run: the card field takes 50 characters at most; the close box ends it with 0.
+qxr_wine_run_bg qxrset2 "$QXR_WINE_ARCH" QxrSet.exe
+for ((i = 0; i < 60; i++)); do
+    f=$out/find2.out; probe find2 find
+    grep -q '^dialog caption=' "$f" && break
+    sleep 0.5
+done
+sleep 1
+f=$out/second_run.out; probe second_run controls
+xid=$(dialog_xid)
+read -r cx cy <<<"$(centre "$f" 1000)"
+xdotool mousemove "$cx" "$cy" click 1
+sleep 0.3
+xdotool windowfocus "$xid" 2>/dev/null
+xdotool key --clearmodifiers End shift+Home BackSpace
+xdotool type --delay 10 "$(printf '1234567890%.0s' 1 2 3 4 5 6)"
+sleep 0.6
+f=$out/limit.out; probe limit controls
+qxr_expect_eq "$(text "$f" 1000 | tr -d '\n' | wc -c)" 50 "the card field takes 50 of 60 characters typed"
+xdotool key --clearmodifiers Tab  # the pending entry stays; the click below is on the frame
+eval "$(xdotool getwindowgeometry --shell "$xid")"
+xdotool mousemove $((X + WIDTH - 12)) $((Y + 11)) click 1
+rc=0
+qxr_wine_wait_bg qxrset2 20 || rc=$?
+qxr_expect_eq "$rc" 0 "the close box ends the program, exit code 0"
 qxr_wine_finish

@@ -2,9 +2,10 @@
 # QxrSync.exe's tracking log under Wine, against the simulator driver: without the registry
 # value the service corrects and writes no file; with it, a header and one line per
 # correction (steps, slews and reference changes as the card makes them), appended across a
-# restart, rotated at TrackingLogMaxKB; a path that cannot be written gives event 113 once
-# while the corrections go on. The log is then summarized and plotted by the native qxrsim;
-# the plot stays in the work directory as tracking-plot.svg.
+# restart (the path then given as REG_EXPAND_SZ), rotated at TrackingLogMaxKB; a path that
+# cannot be written gives event 113 once while the corrections go on. The log is then
+# summarized and plotted by the native qxrsim; the plot stays in the work directory as
+# tracking-plot.svg.
 # Inputs from CTest: QXRSYNC_EXE, QXRTIME_DLL, QXR_SIMCTL, QXRSIM (native qxrsim).
 . "$QXR_WINE_LIB"
 
@@ -91,7 +92,9 @@ worst=$(awk -F, 'NR > 1 {
     } END { print (n > 0 ? w : "no lines") }' "$out/run1.csv")
 qxr_expect_range "$worst" 0 20 "system minus card time agrees with the offset (ms)"
 
-# --- A restart appends; the header stays single.
+# --- A restart appends; the header stays single. The same path now as REG_EXPAND_SZ with
+# %SystemDrive%, which the service expands.
+qxr_wine_reg add "$params" /v TrackingLog /t REG_EXPAND_SZ /d '%SystemDrive%\qxr\logs\qxrsync.csv' /f >/dev/null
 start_service "again"
 sleep 3
 stop_service "again"

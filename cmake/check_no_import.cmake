@@ -1,0 +1,17 @@
+# cmake -DOBJDUMP=... -DIMAGE=prog.exe -DDLL=name.dll -P check_no_import.cmake
+# Fails when the image imports from the named DLL.
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${OBJDUMP} -p ${IMAGE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "objdump failed on ${IMAGE}")
+endif()
+string(TOLOWER "${dump}" lower)
+string(TOLOWER "${DLL}" dll)
+string(REGEX MATCHALL "dll name: [^\n]+" imports "${lower}")
+if(NOT imports)
+    message(FATAL_ERROR "${IMAGE}: no imports found (objdump output not understood)")
+endif()
+if("dll name: ${dll}" IN_LIST imports)
+    message(FATAL_ERROR "${IMAGE}: imports ${DLL}")
+endif()
+message(STATUS "${IMAGE}: ${imports}")
