@@ -404,6 +404,21 @@ Section "Install"
             !insertmacro Log "Stopping the service QxrSync to replace its files"
             !insertmacro RunLogged '"$SYSDIR\net.exe" stop QxrSync'
         ${EndIf}
+        ; The stopped service's process may still be ending: its file cannot be replaced before.
+        StrCpy $1 0
+        ${Do}
+            ClearErrors
+            FileOpen $2 "$INSTDIR\QxrSync.exe" a
+            ${IfNot} ${Errors}
+                FileClose $2
+                ${ExitDo}
+            ${EndIf}
+            ${If} $1 >= 40
+                ${ExitDo}
+            ${EndIf}
+            Sleep 250
+            IntOp $1 $1 + 1
+        ${Loop}
     ${EndIf}
 
     ; 1. The files.
@@ -413,7 +428,7 @@ Section "Install"
     ClearErrors
     !insertmacro QxrInstallFiles
     ${If} ${Errors}
-        !insertmacro Fail 3 "Could not copy the files to $INSTDIR."
+        !insertmacro Fail 3 "Could not copy the files to $INSTDIR (is QxrSet running? Close it and run setup again)."
     ${EndIf}
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
@@ -550,8 +565,10 @@ Section "Install"
     ${EndIf}
 
     !insertmacro Log "Setup finished: every step done"
+    SetDetailsPrint none
     CopyFiles /SILENT $LogFile "$INSTDIR\setup.log"
     Delete $LogFile
+    SetDetailsPrint both
     StrCpy $LogFile "$INSTDIR\setup.log"
     SetErrorLevel 0
 SectionEnd
