@@ -8,6 +8,8 @@
 ; /IRQ=5|7|10|11|12|15, /D=folder (last). Uninstaller: /S, /KEEPSETTINGS.
 ; Exit codes: 0 every step done, 1 cancelled, 2 bad option or missing driver file, 3 files,
 ; 4 driver registration, 5 driver start, 6 service installation, 7 service start.
+; The uninstaller: 0 everything removed, 3 a file in use stayed, 4 driver removal, 6 service
+; removal.
 
 !ifndef VERSION | ARCH | FILES | OUTFILE
   !error "define VERSION, ARCH, FILES and OUTFILE"
@@ -164,6 +166,25 @@ FunctionEnd
             ${ExitDo}
         ${EndIf}
         Sleep 500
+        IntOp $1 $1 + 1
+    ${Loop}
+!macroend
+
+; WaitWritable FILE: waits up to 10 s until FILE can be written: a stopped service's process
+; may still be ending, and its program file cannot be replaced or deleted before.
+!macro WaitWritable file
+    StrCpy $1 0
+    ${Do}
+        ClearErrors
+        FileOpen $2 `${file}` a
+        ${IfNot} ${Errors}
+            FileClose $2
+            ${ExitDo}
+        ${EndIf}
+        ${If} $1 >= 40
+            ${ExitDo}
+        ${EndIf}
+        Sleep 250
         IntOp $1 $1 + 1
     ${Loop}
 !macroend
@@ -404,21 +425,7 @@ Section "Install"
             !insertmacro Log "Stopping the service QxrSync to replace its files"
             !insertmacro RunLogged '"$SYSDIR\net.exe" stop QxrSync'
         ${EndIf}
-        ; The stopped service's process may still be ending: its file cannot be replaced before.
-        StrCpy $1 0
-        ${Do}
-            ClearErrors
-            FileOpen $2 "$INSTDIR\QxrSync.exe" a
-            ${IfNot} ${Errors}
-                FileClose $2
-                ${ExitDo}
-            ${EndIf}
-            ${If} $1 >= 40
-                ${ExitDo}
-            ${EndIf}
-            Sleep 250
-            IntOp $1 $1 + 1
-        ${Loop}
+        !insertmacro WaitWritable "$INSTDIR\QxrSync.exe"
     ${EndIf}
 
     ; 1. The files.
@@ -630,6 +637,7 @@ Section "Uninstall"
         ${If} $0 != 0
             StrCpy $R9 6
         ${EndIf}
+        !insertmacro WaitWritable "$INSTDIR\QxrSync.exe"
     ${EndIf}
     ; QxrSync -u keeps its event source for the event viewer; setup made it, so it goes.
     DeleteRegKey HKLM "${EVENT_SOURCE}"
@@ -650,6 +658,10 @@ Section "Uninstall"
 
     !insertmacro Log "Removing the files and the Start menu entries"
     !insertmacro QxrRemoveFiles
+    ${If} ${FileExists} "$INSTDIR\QxrSync.exe"
+        !insertmacro Log "QxrSync.exe is still in use and stays in $INSTDIR"
+        StrCpy $R9 3
+    ${EndIf}
     Delete "$INSTDIR\setup.log"
     Delete "$INSTDIR\uninstall.exe"
     ; Only when empty: a tracking log file of the operator's stays.

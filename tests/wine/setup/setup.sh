@@ -98,16 +98,6 @@ templog() {
     [ -n "$f" ] && tr -d '\r' <"$f" >"$out/$2.templog" && sed 's/^/    [log] /' "$out/$2.templog"
     return 0
 }
-# unbat NAME ARG...: a batch file that runs the installed uninstaller in place (_?=, so that it
-# returns its exit code). "_?=" takes the rest of the command line, unquoted, as the folder: only
-# a command prompt passes it so.
-unbat() {
-    local name=$1
-    shift
-    printf '@"%s\\uninstall.exe" %s _?=%s\r\n@exit %%errorlevel%%\r\n' "$instdir_win" "$*" \
-        "$instdir_win" >"$out/$name.bat"
-    echo "$(qxr_wine_signal_path "$name.bat")"
-}
 # uninstall NAME ARG...: the uninstaller as Add/Remove Programs starts it: it copies itself to
 # %TEMP%, starts that copy and returns at once, so that it can delete itself. The copy's exit
 # code is read from its log's last line.
@@ -280,22 +270,40 @@ if [ -n "$x64" ]; then
     qxr_expect_eq "$(drv_values)" "0x2 0x0 0x0" "QxrCfgNT stored PCI"
     qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync runs after the interactive setup"
 
-    # --- The interactive uninstaller, keeping the service's settings.
+    # --- The interactive uninstaller, keeping the service's settings; an operator's file in
+    # the folder (a tracking log) stays with it.
     qxr_wine_reg add "$sync_params" /v RampDuration /t REG_DWORD /d 20 /f >/dev/null
-    qxr_wine_run_bg ungui x86_64 cmd /c "$(unbat ungui)"
+    echo "operator's tracking log" >"$instdir/tracking.log"
+    qxr_wine_run_bg ungui x86_64 "$instdir/uninstall.exe"
     page unpage1 uninstall-1-keep
     qxr_expect "$out/unpage1.out" "text=Keep the time synchronizer's settings" "uninstall page 1: keep the settings"
     winprobe keep waitpart 'QXR Time Reference' 10 click 1201 >/dev/null
+    import -window root "$out/uninstall-1-keep.png" 2>/dev/null
     next unnext1
     until_shown unfin 'text=&Close$'
     import -window root "$out/uninstall-2-done.png" 2>/dev/null
     qxr_expect "$out/unfin.out" 'text=&Close$' "uninstall page 2: done"
     next unnext2
-    rc=0; qxr_wine_wait_bg ungui 30 || rc=$?
-    qxr_expect_eq "$rc" 0 "interactive uninstall: exit code 0"
+    qxr_wine_wait_bg ungui 10 >/dev/null
+    for ((i = 0; i < 20; i++)); do
+        templog qxr-uninstall.log ungui >/dev/null
+        grep -q '^Uninstall finished' "$out/ungui.templog" 2>/dev/null && break
+        sleep 0.5
+    done
+    sleep 2
+    qxr_expect "$out/ungui.templog" '^Keeping the service.s parameters in HKLM' "the uninstaller keeps the settings"
+    qxr_expect "$out/ungui.templog" '^Uninstall finished, exit code 0$' "interactive uninstall: exit code 0"
     qxr_expect_eq "$(value 'HKLM\Software\Quoxar\QXR\QxrSync Parameters' RampDuration)" "0x14" \
         "the service's settings kept (RampDuration 20)"
     qxr_expect_eq "$(state QxrSync)" "error=1060" "the QxrSync service is gone"
+    qxr_expect_eq "$(ls "$instdir")" "tracking.log" "only the operator's tracking log stays in the folder"
+
+    # --- Setup again: the kept settings come back.
+    rc=0; setup again /S "${driver_args[@]}" || rc=$?
+    qxr_expect_eq "$rc" 0 "setup after an uninstall that kept the settings: exit code 0"
+    qxr_expect_eq "$(value "$sync_params" RampDuration)" "0x14" "the kept RampDuration 20 is back"
+    qxr_wine_reg query 'HKLM\Software\Quoxar' >"$out/kept.reg"
+    qxr_expect_not "$out/kept.reg" "^HKEY_" "the kept copy is gone (no key HKLM\\Software\\Quoxar)"
 fi
 echo "--- events of the run:"
 qxr_wine_events | sed 's/^/    /'
