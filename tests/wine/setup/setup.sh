@@ -13,13 +13,14 @@
 #   - x86_64: the interactive setup clicked through on Xvfb (the simulator, QxrCfgNT set to
 #     PCI), then the interactive uninstaller keeping the service's settings; a screenshot of
 #     every page stays in the work directory (setup-*.png, uninstall-*.png).
-# Inputs from CTest: QXR_SETUP_EXE, QXR_WINPROBE, QXRSET_PROBE.
+# A stand-in W32Time (automatic, running) shows that its start type comes back.
+# Inputs from CTest: QXR_SETUP_EXE, QXR_WINPROBE, QXRSET_PROBE, QXR_W32TIME_STUB.
 . "$QXR_WINE_LIB"
 
 qxr_wine_init setup
 qxr_wine_require_arch
 qxr_wine_require_files "$QXR_SETUP_EXE" "$QXR_WINPROBE" "$QXRSET_PROBE" "$QXR_WINE_SVC" \
-    "$QXR_WINE_PROBE"
+    "$QXR_WINE_PROBE" "$QXR_W32TIME_STUB"
 x64=
 [ "$QXR_WINE_ARCH" = x86_64 ] && x64=1
 if [ -n "$x64" ]; then
@@ -31,7 +32,7 @@ qxr_wine_prefix
 [ -n "$x64" ] && qxr_wine_xvfb_start
 qxr_wine_server_start "-all,warn+debugstr,+eventlog,fixme+advapi"
 qxr_wine_require_probe
-qxr_wine_install "$QXR_WINE_ARCH" "$QXR_WINPROBE" "$QXRSET_PROBE"
+qxr_wine_install "$QXR_WINE_ARCH" "$QXR_WINPROBE" "$QXRSET_PROBE" "$QXR_W32TIME_STUB"
 qxr_wine_reg add 'HKCU\Software\Wine' /v Version /d nt40 /f >/dev/null
 out=$QXR_WINE_DIR
 c=$WINEPREFIX/drive_c
@@ -72,7 +73,7 @@ compare() {
     sed 's/^/    + /' "$a.added"
     sed 's/^/    - /' "$a.removed"
     qxr_expect_eq "$(cat "$a.added" "$a.removed")" "" "$1: the registry keys as before"
-    qxr_expect_eq "$(diff "$b.w32time" "$a.w32time")" "" "$1: W32Time's values as before"
+    qxr_expect_eq "$(cat "$a.w32time")" "$(cat "$b.w32time")" "$1: W32Time's values as before"
     comm -3 "$b.files" "$a.files" >"$a.files.diff"
     echo "--- $1: files added (+) / removed (-):"
     sed 's/^\t/    - /; s/^\([^ ]\)/    + \1/' "$a.files.diff"
@@ -122,6 +123,11 @@ drv_values() { echo "$(value "$drv_params" 'Quoxar Product') $(value "$drv_param
 winprobe() { qxr_wine_run "$1" 60 "$QXR_WINE_ARCH" qxrwinprobe.exe "${@:2}"; }
 QXR_WINE_EVENT_TRACES=("$out/session.err")
 
+# The prefix has no Windows Time service: a stand-in, automatic and running.
+qxr_wine_service create W32Time own auto "C:\\qxr\\$QXR_WINE_ARCH\\w32time_stub.exe" "Windows Time" >/dev/null
+qxr_wine_service start W32Time >/dev/null
+qxr_expect_eq "$(state W32Time)" "state=4" "stand-in W32Time runs"
+
 # --- A driver file that is not there: setup stops before it changes anything.
 snapshot before0
 rc=0; setup nodriver /S '/DRIVER=C:\nodriver\qxrkmdrv.sys' /BUS=PCI || rc=$?
@@ -151,6 +157,8 @@ tr -d '\r' <"$instdir/setup.log" >"$out/install.log" 2>/dev/null
 sed 's/^/    /' "$out/install.log"
 qxr_expect "$out/install.log" '^Setup finished: every step done$' "setup.log in the installation folder"
 qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync runs after setup"
+qxr_expect_eq "$(value "$services"'\W32Time' Start):$(state W32Time)" "0x4:state=1" \
+    "W32Time stopped and disabled while QxrSync is installed"
 qxr_expect_events '^100 information QxrSync$' 1 10 "event 100: installed"
 qxr_expect_events '^105 information -$' 1 20 "event 105: started"
 qxr_expect_events '^108 information GPS$' 1 20 "event 108: GPS is the reference"
@@ -222,6 +230,8 @@ if [ -n "$x64" ]; then
 else
     qxr_expect_eq "$(state QxrDrv)" "state=4" "the driver registered before setup stays"
 fi
+qxr_expect_eq "$(value "$services"'\W32Time' Start):$(state W32Time)" "0x2:state=4" \
+    "W32Time automatic and running again"
 snapshot after
 compare "after uninstall" "$out/before" "$out/after"
 
