@@ -400,6 +400,9 @@ Function Rollback
     ${If} $DidFiles == 1
         !insertmacro QxrRemoveFiles
         Delete "$INSTDIR\setup.log"
+        Delete "$INSTDIR\uninstall.exe"
+        SetOutPath $TEMP
+        System::Call 'kernel32::SetCurrentDirectory(t "$TEMP")'
         RMDir $INSTDIR
         Delete "${MENU}\QxrSet.lnk"
         Delete "${MENU}\QxrCfgNT.lnk"
@@ -440,11 +443,17 @@ Section "Install"
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
     ; 2. The Start menu.
+    ; The shortcuts start in $INSTDIR (the output folder). Everything setup starts from here
+    ; on starts in %TEMP% instead: a helper started on the way (Wine's menu builder, for one)
+    ; can outlive setup's step in its current directory, and the folder could then not be
+    ; removed when a later step fails.
     !insertmacro Log "Start menu entries in ${MENU}"
+    System::Call 'kernel32::SetCurrentDirectory(t "$TEMP")'
     CreateDirectory "${MENU}"
     CreateShortCut "${MENU}\QxrSet.lnk" "$INSTDIR\QxrSet.exe"
     CreateShortCut "${MENU}\QxrCfgNT.lnk" "$INSTDIR\QxrCfgNT.exe"
     CreateShortCut "${MENU}\veyla.txt.lnk" "$INSTDIR\veyla.txt"
+    SetOutPath $TEMP
 
     ; 3. The card driver.
     ${If} $DriverKept == 1
@@ -521,7 +530,8 @@ Section "Install"
     ${If} $0 <> 4
         !insertmacro Log "Starting the driver"
         !insertmacro RunLogged '"$SYSDIR\net.exe" start QxrDrv'
-        !insertmacro WaitRunning QxrDrv
+        Push QxrDrv
+        Call ServiceState
         ${If} $0 <> 4
             !insertmacro Fail 5 "The driver QxrDrv did not start."
         ${EndIf}
@@ -620,6 +630,8 @@ Section "Uninstall"
         ${DisableX64FSRedirection}
     ${EndIf}
     !insertmacro Log "${PRODUCT} ${VERSION} (${ARCH}) uninstall from $INSTDIR"
+    ; Not in the folder it removes (see the setup's section).
+    SetOutPath $TEMP
     StrCpy $R9 0 ; exit code
 
     ClearErrors

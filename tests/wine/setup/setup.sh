@@ -2,7 +2,8 @@
 # The product installed, upgraded and removed with the release package's setup program in a
 # fresh prefix that reports Windows NT 4.0, as an administrator deploying it would:
 #   - a setup whose driver file is missing stops with its message, exit code 2, and changes
-#     nothing (registry and files as before);
+#     nothing (registry and files as before); x86_64: so does a bad /PORT, and a driver that
+#     cannot start stops setup with exit code 5 after it has undone its steps;
 #   - x86_64: silent install with the card simulator (ISA 320, interrupt 11): QxrSync runs and
 #     reports events 100, 105 and 108 "GPS", QxrSet shows GPS and a live heartbeat, the
 #     Add/Remove Programs entry is there; RampDuration set to 20, then setup over the installed
@@ -134,6 +135,23 @@ rc=0; setup nodriver /S '/DRIVER=C:\nodriver\qxrkmdrv.sys' /BUS=PCI || rc=$?
 qxr_expect_eq "$rc" 2 "setup without its driver file: exit code 2"
 qxr_expect "$out/nodriver.templog" '^Setup stopped: The driver file C:\\nodriver\\qxrkmdrv\.sys does not exist\. Nothing was installed\.$' \
     "setup's log in %TEMP% gives the reason"
+if [ -n "$x64" ]; then
+    # A port QxrCfgNT does not offer: refused before anything changes.
+    rc=0; setup badport /S /DRIVER=simulator /BUS=ISA /PORT=325 /IRQ=11 || rc=$?
+    qxr_expect_eq "$rc" 2 "setup with /PORT=325: exit code 2"
+    qxr_expect "$out/badport.templog" '^Setup stopped: /PORT=0x325: the ISA port is one of 300, 310, \.\.\. 370\.' \
+        "setup's log names the bad port"
+    # A driver file that the system cannot start: setup stops at that step and undoes the
+    # files, the Start menu entries and the driver's registration it had made.
+    echo "not a driver" >"$out/qxrfake.sys"
+    rc=0; setup fakedriver /S "/DRIVER=$(qxr_wine_signal_path qxrfake.sys)" /BUS=PCI || rc=$?
+    qxr_expect_eq "$rc" 5 "setup with a driver that does not start: exit code 5"
+    qxr_expect "$out/fakedriver.templog" '^Setup stopped: The driver QxrDrv did not start\.$' \
+        "setup's log names the failed step"
+    qxr_expect "$out/fakedriver.templog" '^  ".*Ondrak\.exe" QxrDrv: exit code 0$' \
+        "the driver's registration undone with Ondrak"
+    qxr_expect_eq "$(state QxrDrv)" "error=1060" "no QxrDrv left"
+fi
 snapshot after0
 compare "failed setup" "$out/before0" "$out/after0"
 
