@@ -76,7 +76,9 @@ Var DidSync
 Var LogFile
 Var KeepSettings
 Var DriverText
-Var SimulatorBox
+!if "${ARCH}" == "win64"
+  Var SimulatorBox
+!endif
 Var KeepBox
 
 !define MUI_ABORTWARNING
