@@ -28,6 +28,9 @@ PROGRAMS = [
     # the Wine harness and the Wine tests
     "Xvfb", "xdotool", "import", "timeout", "flock", "seq", "tr", "sed", "grep", "awk",
     "sort", "uniq", "head", "tail", "cp", "mv", "rm", "mkdir", "touch", "cat", "bash",
+    "comm", "find",
+    # the setup programs (packaging/setup/)
+    "makensis",
     # install-deps.sh
     "dpkg", "dpkg-query", "apt-get",
     # the NTP server's clients and reference server (chronyd only as -Q or -x)

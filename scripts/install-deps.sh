@@ -18,7 +18,7 @@ native=(cmake ninja-build g++ make googletest libgtest-dev libgmock-dev pkg-conf
 # wine64 puts wine64 and wineserver under /usr/lib/wine only; the harness calls them there.
 # The /usr/bin wrappers (package "wine") are deliberately not installed: with wine32 present
 # /usr/bin/wine starts the 32-bit loader even for x86_64 programs.
-windows=(mingw-w64 binutils-mingw-w64 wine64 xvfb xdotool x11-apps imagemagick)
+windows=(mingw-w64 binutils-mingw-w64 wine64 xvfb xdotool x11-apps imagemagick nsis)
 # clang with its runtime (libFuzzer, sanitizers) builds the fuzz targets.
 fuzz=(clang libclang-rt-14-dev)
 # qemu-user from bookworm-backports runs the 32-bit Wine loader on kernels that cannot execute

@@ -10,7 +10,8 @@
 //                             for a combo box also "items=a|b|c sel=N"
 //   choose ID INDEX           selects an entry of a drop-down list and notifies the dialog
 //                             as a confirmed choice (CBN_SELENDOK)
-//   click ID                  clicks a button (ignored by a disabled one, as for a user)
+//   click ID                  clicks a button (ignored by a disabled one, as for a user);
+//                             ID may also be a control of a page inside the window
 //   close                     WM_CLOSE to the window (its close box)
 //   gone SECONDS              waits until the window has gone
 #include <windows.h>
@@ -108,8 +109,26 @@ BOOL CALLBACK DumpControl(HWND control, LPARAM) {
     return TRUE;
 }
 
+struct IdSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK MatchId(HWND control, LPARAM parameter) {
+    auto* search = reinterpret_cast<IdSearch*>(parameter);
+    if (GetDlgCtrlID(control) != search->id) return TRUE;
+    search->found = control;
+    return FALSE;
+}
+
+// A control of the window itself, else one of a page inside it (a wizard's inner dialog).
 HWND Control(HWND window, const char* id) {
     HWND control = GetDlgItem(window, std::atoi(id));
+    if (control == nullptr) {
+        IdSearch search{std::atoi(id), nullptr};
+        EnumChildWindows(window, MatchId, reinterpret_cast<LPARAM>(&search));
+        control = search.found;
+    }
     if (control == nullptr) std::printf("no control %s\n", id);
     return control;
 }

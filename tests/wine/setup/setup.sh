@@ -1,0 +1,345 @@
+#!/usr/bin/env bash
+# The product installed, upgraded and removed with the release package's setup program in a
+# fresh prefix that reports Windows NT 4.0, as an administrator deploying it would:
+#   - a setup whose driver file is missing stops with its message, exit code 2, and changes
+#     nothing (registry and files as before); x86_64: so does a bad /PORT, and a driver that
+#     cannot start stops setup with exit code 5 after it has undone its steps;
+#   - x86_64: silent install with the card simulator (ISA 320, interrupt 11): QxrSync runs and
+#     reports events 100, 105 and 108 "GPS", QxrSet shows GPS and a live heartbeat, the
+#     Add/Remove Programs entry is there; RampDuration set to 20, then setup over the installed
+#     one (an upgrade): still 20, the driver settings kept, the service running again;
+#   - i686: the 32-bit setup with QxrDrv registered before: the driver step is skipped;
+#   - silent uninstall: the registry (HKLM\SYSTEM and HKLM\SOFTWARE), W32Time's settings and
+#     the file system as before the installation;
+#   - x86_64: the interactive setup clicked through on Xvfb (the simulator, QxrCfgNT set to
+#     PCI), then the interactive uninstaller keeping the service's settings; a screenshot of
+#     every page stays in the work directory (setup-*.png, uninstall-*.png).
+# A stand-in W32Time (automatic, running) shows that its start type comes back.
+# Inputs from CTest: QXR_SETUP_EXE, QXR_WINPROBE, QXRSET_PROBE, QXR_W32TIME_STUB.
+. "$QXR_WINE_LIB"
+
+qxr_wine_init setup
+qxr_wine_require_arch
+qxr_wine_require_files "$QXR_SETUP_EXE" "$QXR_WINPROBE" "$QXRSET_PROBE" "$QXR_WINE_SVC" \
+    "$QXR_WINE_PROBE" "$QXR_W32TIME_STUB"
+x64=
+[ "$QXR_WINE_ARCH" = x86_64 ] && x64=1
+if [ -n "$x64" ]; then
+    for tool in xdotool import; do
+        command -v "$tool" >/dev/null || qxr_wine_skip "$tool is not installed"
+    done
+fi
+qxr_wine_prefix
+[ -n "$x64" ] && qxr_wine_xvfb_start
+qxr_wine_server_start "-all,warn+debugstr,+eventlog,fixme+advapi"
+qxr_wine_require_probe
+qxr_wine_install "$QXR_WINE_ARCH" "$QXR_WINPROBE" "$QXRSET_PROBE" "$QXR_W32TIME_STUB"
+qxr_wine_reg add 'HKCU\Software\Wine' /v Version /d nt40 /f >/dev/null
+out=$QXR_WINE_DIR
+c=$WINEPREFIX/drive_c
+services='HKLM\SYSTEM\CurrentControlSet\Services'
+drv_params="$services"'\QxrDrv\Parameters'
+sync_params="$services"'\QxrSync\Parameters'
+uninst='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\QXR'
+if [ -n "$x64" ]; then
+    instdir_win='C:\Program Files\QXR'
+    instdir=$c/Program\ Files/QXR
+else
+    # A 32-bit program on 64-bit Windows: Program Files (x86), the 32-bit registry view.
+    instdir_win='C:\Program Files (x86)\QXR'
+    instdir=$c/Program\ Files\ \(x86\)/QXR
+    uninst='HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\QXR'
+fi
+menu=$c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/QXR\ Time\ Reference
+
+# keys NAME: every registry key under HKLM\SYSTEM and HKLM\SOFTWARE, one per line, in
+# $out/NAME (the installation test's comparison; exported with regedit, which takes 0.2 s where
+# "reg query /s" of HKLM\SOFTWARE takes 20), and W32Time's values, its start type among them.
+keys() {
+    local k
+    for k in SYSTEM SOFTWARE; do
+        rm -f "$out/$1.$k.reg"
+        "$(qxr_wine_loader x86_64)" regedit /E "$(qxr_wine_signal_path "$1.$k.reg")" \
+            "HKEY_LOCAL_MACHINE\\$k" </dev/null >/dev/null 2>>"$out/reg.err"
+    done
+    cat "$out/$1.SYSTEM.reg" "$out/$1.SOFTWARE.reg" | tr -d '\000\r' |
+        sed -n 's/^\[\(.*\)\]$/\1/p' | sort >"$out/$1"
+    qxr_wine_reg query "$services"'\W32Time' >"$out/$1.w32time"
+}
+# files FILE: every file and folder of drive C:, without the temporary folders and the test's
+# own tools in C:\qxr.
+files() {
+    (cd "$c" && find . \( -path ./qxr -o -ipath './windows/temp' -o -ipath './users/*/temp' \
+        -o -ipath './users/*/AppData/Local/Temp' \) -prune -o -print) | sort >"$1"
+}
+# compare WHAT BEFORE AFTER: the registry and the files as in BEFORE.
+compare() {
+    local b=$2 a=$3
+    comm -13 "$b" "$a" >"$a.added"
+    comm -23 "$b" "$a" >"$a.removed"
+    echo "--- $1: registry keys added / removed:"
+    sed 's/^/    + /' "$a.added"
+    sed 's/^/    - /' "$a.removed"
+    qxr_expect_eq "$(cat "$a.added" "$a.removed")" "" "$1: the registry keys as before"
+    qxr_expect_eq "$(cat "$a.w32time")" "$(cat "$b.w32time")" "$1: W32Time's values as before"
+    comm -3 "$b.files" "$a.files" >"$a.files.diff"
+    echo "--- $1: files added (+) / removed (-):"
+    sed 's/^\t/    - /; s/^\([^ ]\)/    + \1/' "$a.files.diff"
+    qxr_expect_eq "$(cat "$a.files.diff")" "" "$1: the files as before"
+}
+snapshot() { keys "$1"; files "$out/$1.files"; }
+
+# setup NAME ARG...: the setup program, its events traced into NAME.err; returns its exit code.
+setup() {
+    local name=$1
+    shift
+    local rc=0
+    WINEDEBUG="-all,+eventlog,fixme+advapi" qxr_wine_run "$name" 180 "$QXR_WINE_ARCH" \
+        "$QXR_SETUP_EXE" "$@" || rc=$?
+    templog qxr-setup.log "$name"
+    return "$rc"
+}
+# templog FILE NAME: setup's log in %TEMP% (where a failed run leaves it) to NAME.templog.
+templog() {
+    local f
+    f=$(find "$c/users" -ipath "*/temp/$1" 2>/dev/null | head -n 1)
+    rm -f "$out/$2.templog"
+    [ -n "$f" ] && tr -d '\r' <"$f" >"$out/$2.templog" && sed 's/^/    [log] /' "$out/$2.templog"
+    return 0
+}
+# uninstall NAME ARG...: the uninstaller as Add/Remove Programs starts it: it copies itself to
+# %TEMP%, starts that copy and returns at once, so that it can delete itself. The copy's exit
+# code is read from its log's last line.
+uninstall() {
+    local name=$1 i
+    shift
+    WINEDEBUG="-all,+eventlog,fixme+advapi" qxr_wine_run "$name" 60 "$QXR_WINE_ARCH" \
+        "$instdir/uninstall.exe" "$@"
+    for ((i = 0; i < 240; i++)); do
+        templog qxr-uninstall.log "$name" >/dev/null
+        grep -q '^Uninstall finished' "$out/$name.templog" 2>/dev/null && break
+        sleep 0.5
+    done
+    sleep 2 # the copy's process ends after its last log line
+    templog qxr-uninstall.log "$name"
+    sed -n 's/^Uninstall finished, exit code //p' "$out/$name.templog" 2>/dev/null | grep . ||
+        echo none
+}
+state() { qxr_wine_service state "$1"; }
+value() { qxr_wine_reg query "$1" /v "$2" | awk -v n="$2" 'index($0, n) { print $NF }'; }
+drv_values() { echo "$(value "$drv_params" 'Quoxar Product') $(value "$drv_params" 'I/O Port') $(value "$drv_params" 'Interrupt (IRQ)')"; }
+winprobe() { qxr_wine_run "$1" 60 "$QXR_WINE_ARCH" qxrwinprobe.exe "${@:2}"; }
+QXR_WINE_EVENT_TRACES=("$out/session.err")
+
+# The prefix has no Windows Time service: a stand-in, automatic and running.
+qxr_wine_service create W32Time own auto "C:\\qxr\\$QXR_WINE_ARCH\\w32time_stub.exe" "Windows Time" >/dev/null
+qxr_wine_service start W32Time >/dev/null
+qxr_expect_eq "$(state W32Time)" "state=4" "stand-in W32Time runs"
+
+# --- A driver file that is not there: setup stops before it changes anything.
+snapshot before0
+rc=0; setup nodriver /S '/DRIVER=C:\nodriver\qxrkmdrv.sys' /BUS=PCI || rc=$?
+qxr_expect_eq "$rc" 2 "setup without its driver file: exit code 2"
+qxr_expect "$out/nodriver.templog" '^Setup stopped: The driver file C:\\nodriver\\qxrkmdrv\.sys does not exist\. Nothing was installed\.$' \
+    "setup's log in %TEMP% gives the reason"
+if [ -n "$x64" ]; then
+    # A port QxrCfgNT does not offer: refused before anything changes.
+    rc=0; setup badport /S /DRIVER=simulator /BUS=ISA /PORT=325 /IRQ=11 || rc=$?
+    qxr_expect_eq "$rc" 2 "setup with /PORT=325: exit code 2"
+    qxr_expect "$out/badport.templog" '^Setup stopped: /PORT=0x325: the ISA port is one of 300, 310, \.\.\. 370\.' \
+        "setup's log names the bad port"
+    # A driver file that the system cannot start: setup stops at that step and undoes the
+    # files, the Start menu entries and the driver's registration it had made.
+    echo "not a driver" >"$out/qxrfake.sys"
+    rc=0; setup fakedriver /S "/DRIVER=$(qxr_wine_signal_path qxrfake.sys)" /BUS=PCI || rc=$?
+    qxr_expect_eq "$rc" 5 "setup with a driver that does not start: exit code 5"
+    qxr_expect "$out/fakedriver.templog" '^Setup stopped: The driver QxrDrv did not start\.$' \
+        "setup's log names the failed step"
+    qxr_expect "$out/fakedriver.templog" '^  ".*Ondrak\.exe" QxrDrv: exit code 0$' \
+        "the driver's registration undone with Ondrak"
+    qxr_expect_eq "$(state QxrDrv)" "error=1060" "no QxrDrv left"
+fi
+snapshot after0
+compare "failed setup" "$out/before0" "$out/after0"
+
+if [ -z "$x64" ]; then
+    # The simulator is an x86_64 driver: registered before setup, which then keeps it.
+    qxr_wine_driver_install 2 0 0
+    snapshot before
+    driver_args=()
+else
+    cp "$out/before0" "$out/before"
+    cp "$out/before0.w32time" "$out/before.w32time"
+    cp "$out/before0.files" "$out/before.files"
+    driver_args=(/DRIVER=simulator /BUS=ISA /PORT=320 /IRQ=11)
+fi
+
+# --- Silent install.
+rc=0; setup install /S "${driver_args[@]}" || rc=$?
+QXR_WINE_EVENT_TRACES+=("$out/install.err")
+qxr_expect_eq "$rc" 0 "silent setup: exit code 0"
+tr -d '\r' <"$instdir/setup.log" >"$out/install.log" 2>/dev/null
+sed 's/^/    /' "$out/install.log"
+qxr_expect "$out/install.log" '^Setup finished: every step done$' "setup.log in the installation folder"
+qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync runs after setup"
+qxr_expect_eq "$(value "$services"'\W32Time' Start):$(state W32Time)" "0x4:state=1" \
+    "W32Time stopped and disabled while QxrSync is installed"
+qxr_expect_events '^100 information QxrSync$' 1 10 "event 100: installed"
+qxr_expect_events '^105 information -$' 1 20 "event 105: started"
+qxr_expect_events '^108 information GPS$' 1 20 "event 108: GPS is the reference"
+qxr_wine_reg query "$uninst" >"$out/uninst.reg"
+qxr_expect "$out/uninst.reg" 'DisplayVersion +REG_SZ +1\.0\.0\.2$' "Add/Remove Programs entry with the version"
+qxr_expect "$out/uninst.reg" "UninstallString +REG_SZ +\"${instdir_win//[\\()]/.}.uninstall\\.exe\"\$" \
+    "Add/Remove Programs entry with the uninstaller"
+[ -f "$menu/QxrSet.lnk" ] && [ -f "$menu/QxrCfgNT.lnk" ] && [ -f "$menu/veyla.txt.lnk" ] &&
+    qxr_pass "Start menu entries for QxrSet, QxrCfgNT, veyla.txt" ||
+    qxr_fail "Start menu entries missing in $menu"
+if [ -n "$x64" ]; then
+    qxr_expect "$out/install.log" '^Registering the driver$' "setup registered the simulator driver"
+    qxr_expect_eq "$(drv_values)" "0x1 0x320 0xb" "driver settings ISA, 0x320, 11 as QxrCfgNT stores them"
+    cp "$instdir/simulator/qxrsimctl.exe" "$(qxr_wine_dir x86_64)/"
+    qxr_wine_simctl simstatus status
+    qxr_expect "$out/simstatus.out" '^signature=.*ISA port 0x320, IRQ 11$' \
+        "the driver runs with those settings"
+    # QxrSet from the installation folder: GPS and a heartbeat that steps.
+    qxr_wine_run_bg qxrset x86_64 "$instdir/QxrSet.exe"
+    for ((i = 0; i < 60; i++)); do
+        qxr_wine_run find 30 x86_64 qxrsetprobe.exe find >/dev/null
+        grep -q '^dialog caption=' "$out/find.out" && break
+        sleep 0.5
+    done
+    sleep 2
+    qxr_wine_run set1 30 x86_64 qxrsetprobe.exe controls heartbeat >/dev/null
+    sleep 1
+    qxr_wine_run set2 30 x86_64 qxrsetprobe.exe controls heartbeat >/dev/null
+    import -window root "$out/qxrset.png" 2>/dev/null
+    qxr_expect "$out/set2.out" '^control id=1006 .* text=GPS$' "QxrSet: reference GPS"
+    beat1=$(sed -n 's/^heartbeat=//p' "$out/set1.out")
+    beat2=$(sed -n 's/^heartbeat=//p' "$out/set2.out")
+    [ -n "$beat1" ] && [ -n "$beat2" ] && [ "$beat1" != "$beat2" ] &&
+        qxr_pass "QxrSet: the heartbeat steps ($beat1, $beat2)" ||
+        qxr_fail "QxrSet: the heartbeat did not step ($beat1, $beat2)"
+    xid=$(xdotool search --onlyvisible --name '^QXRSET' 2>/dev/null | head -n 1)
+    xdotool windowfocus "$xid" key Escape 2>/dev/null
+    rc=0; qxr_wine_wait_bg qxrset 30 >/dev/null || rc=$?
+    qxr_expect_eq "$rc" 0 "QxrSet closed (its files are replaced next)"
+
+    # --- Upgrade: setup over the installed one keeps the operator's parameters.
+    qxr_wine_reg add "$sync_params" /v RampDuration /t REG_DWORD /d 20 /f >/dev/null
+    rc=0; setup upgrade /S || rc=$?
+    QXR_WINE_EVENT_TRACES+=("$out/upgrade.err")
+    qxr_expect_eq "$rc" 0 "setup over the installed one: exit code 0"
+    tr -d '\r' <"$instdir/setup.log" >"$out/upgrade.log" 2>/dev/null
+    qxr_expect "$out/upgrade.log" '^Installed already in .*: upgrading it$' "setup sees the installed one"
+    qxr_expect "$out/upgrade.log" '^Stopping the service QxrSync to replace its files$' "the service stopped for the new files"
+    qxr_expect_events '^106 information -$' 1 20 "event 106: the service stopped"
+    qxr_expect_events '^105 information -$' 2 20 "event 105: the service started again"
+    qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync runs after the upgrade"
+    qxr_expect_eq "$(value "$sync_params" RampDuration)" "0x14" "RampDuration still 20"
+    qxr_expect_eq "$(drv_values)" "0x1 0x320 0xb" "driver settings kept"
+else
+    qxr_expect "$out/install.log" '^The driver QxrDrv is registered already: kept as it is$' \
+        "the driver step skipped: QxrDrv registered already"
+    qxr_expect_eq "$(drv_values)" "0x2 0x0 0x0" "driver settings kept"
+fi
+
+# --- Silent uninstall: everything as before.
+uninstall uninstall /S >"$out/uninstall.result"
+rc=$(tail -n 1 "$out/uninstall.result")
+sed 's/^/    /' "$out/uninstall.result"
+qxr_expect_eq "$rc" 0 "silent uninstall: exit code 0 (its log's last line)"
+qxr_expect "$out/uninstall.templog" '^  ".*QxrSync\.exe" -u: exit code 0$' "the uninstaller removed the service with QxrSync -u"
+qxr_expect_eq "$(state QxrSync)" "error=1060" "the QxrSync service is gone"
+if [ -n "$x64" ]; then
+    qxr_expect_eq "$(state QxrDrv)" "error=1060" "the driver setup registered is gone"
+else
+    qxr_expect_eq "$(state QxrDrv)" "state=4" "the driver registered before setup stays"
+fi
+qxr_expect_eq "$(value "$services"'\W32Time' Start):$(state W32Time)" "0x2:state=4" \
+    "W32Time automatic and running again"
+snapshot after
+compare "after uninstall" "$out/before" "$out/after"
+
+if [ -n "$x64" ]; then
+    # --- The interactive setup, page by page.
+    page() { # page NAME SHOT: waits for the setup's window, a screenshot, its controls
+        winprobe "$1" waitpart 'QXR Time Reference' 30 dump >/dev/null
+        sleep 0.5
+        import -window root "$out/$2.png" 2>/dev/null
+    }
+    next() { winprobe "$1" waitpart 'QXR Time Reference' 10 click 1 >/dev/null; }
+    qxr_wine_run_bg gui x86_64 "$QXR_SETUP_EXE"
+    page page1 setup-1-folder
+    qxr_expect "$out/page1.out" "text=${instdir_win//\\/\\\\\\\\}\$" "page 1: the folder, under Program Files"
+    next next1
+    page page2 setup-2-driver
+    qxr_expect "$out/page2.out" 'text=Use the card simulator instead' "page 2: the driver, the simulator offered"
+    winprobe sim waitpart 'QXR Time Reference' 10 click 1203 >/dev/null
+    next next2
+    if winprobe cfgnt wait 'QXR Device Settings' 60 choose 1002 0 dump >/dev/null; then
+        import -window root "$out/setup-3-qxrcfgnt.png" 2>/dev/null
+        winprobe cfgntok wait 'QXR Device Settings' 5 click 1 gone 30 >/dev/null
+        qxr_pass "page 3: setup runs QxrCfgNT"
+    else
+        qxr_fail "page 3: no QxrCfgNT dialog"
+    fi
+    # until_shown NAME REGEX: the setup's window until a control matches (up to a minute).
+    until_shown() {
+        for ((i = 0; i < 60; i++)); do
+            winprobe "$1" waitpart 'QXR Time Reference' 5 dump >/dev/null
+            grep -qE "$2" "$out/$1.out" && break
+            sleep 1
+        done
+        sleep 0.5
+    }
+    until_shown done 'id=1006 class=Static enabled=1 text=Completed$'
+    import -window root "$out/setup-4-steps.png" 2>/dev/null
+    qxr_expect "$out/done.out" 'text=Installation Complete$' "page 4: every step done"
+    next next4
+    until_shown fin 'text=&Finish$'
+    import -window root "$out/setup-5-finish.png" 2>/dev/null
+    qxr_expect "$out/fin.out" 'text=&Finish$' "page 5: setup finished"
+    next next5
+    rc=0; qxr_wine_wait_bg gui 30 || rc=$?
+    qxr_expect_eq "$rc" 0 "interactive setup: exit code 0"
+    qxr_expect_eq "$(drv_values)" "0x2 0x0 0x0" "QxrCfgNT stored PCI"
+    qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync runs after the interactive setup"
+
+    # --- The interactive uninstaller, keeping the service's settings; an operator's file in
+    # the folder (a tracking log) stays with it.
+    qxr_wine_reg add "$sync_params" /v RampDuration /t REG_DWORD /d 20 /f >/dev/null
+    echo "operator's tracking log" >"$instdir/tracking.log"
+    qxr_wine_run_bg ungui x86_64 "$instdir/uninstall.exe"
+    page unpage1 uninstall-1-keep
+    qxr_expect "$out/unpage1.out" "text=Keep the time synchronizer's settings" "uninstall page 1: keep the settings"
+    winprobe keep waitpart 'QXR Time Reference' 10 click 1201 >/dev/null
+    import -window root "$out/uninstall-1-keep.png" 2>/dev/null
+    next unnext1
+    until_shown unfin 'text=&Close$'
+    import -window root "$out/uninstall-2-done.png" 2>/dev/null
+    qxr_expect "$out/unfin.out" 'text=&Close$' "uninstall page 2: done"
+    next unnext2
+    qxr_wine_wait_bg ungui 10 >/dev/null
+    for ((i = 0; i < 20; i++)); do
+        templog qxr-uninstall.log ungui >/dev/null
+        grep -q '^Uninstall finished' "$out/ungui.templog" 2>/dev/null && break
+        sleep 0.5
+    done
+    sleep 2
+    qxr_expect "$out/ungui.templog" '^Keeping the service.s parameters in HKLM' "the uninstaller keeps the settings"
+    qxr_expect "$out/ungui.templog" '^Uninstall finished, exit code 0$' "interactive uninstall: exit code 0"
+    qxr_expect_eq "$(value 'HKLM\Software\Quoxar\QXR\QxrSync Parameters' RampDuration)" "0x14" \
+        "the service's settings kept (RampDuration 20)"
+    qxr_expect_eq "$(state QxrSync)" "error=1060" "the QxrSync service is gone"
+    qxr_expect_eq "$(ls "$instdir")" "tracking.log" "only the operator's tracking log stays in the folder"
+
+    # --- Setup again: the kept settings come back.
+    rc=0; setup again /S "${driver_args[@]}" || rc=$?
+    qxr_expect_eq "$rc" 0 "setup after an uninstall that kept the settings: exit code 0"
+    qxr_expect_eq "$(value "$sync_params" RampDuration)" "0x14" "the kept RampDuration 20 is back"
+    qxr_wine_reg query 'HKLM\Software\Quoxar' >"$out/kept.reg"
+    qxr_expect_not "$out/kept.reg" "^HKEY_" "the kept copy is gone (no key HKLM\\Software\\Quoxar)"
+fi
+echo "--- events of the run:"
+qxr_wine_events | sed 's/^/    /'
+qxr_wine_finish
