@@ -127,6 +127,25 @@ FunctionEnd
     !insertmacro Log `  ${command}: exit code $0`
 !macroend
 
+; Ondrak registers a driver on Windows NT 4.0 only and refuses every later Windows, where the
+; 64-bit setup runs: there the driver is registered and removed with sc.exe, with the entry
+; Ondrak would make (kernel driver, automatic start, normal error control).
+!macro RegisterDriver root words
+  !if "${ARCH}" == "win64"
+    !insertmacro RunLogged '"$SYSDIR\sc.exe" create QxrDrv type= kernel start= auto error= normal binPath= \SystemRoot\system32\drivers\${root}.sys DisplayName= "${words}"'
+  !else
+    !insertmacro RunLogged '"$INSTDIR\Ondrak.exe" QxrDrv ${root} "${words}"'
+  !endif
+!macroend
+!macro RemoveDriver
+  !if "${ARCH}" == "win64"
+    !insertmacro RunLogged '"$SYSDIR\sc.exe" stop QxrDrv'
+    !insertmacro RunLogged '"$SYSDIR\sc.exe" delete QxrDrv'
+  !else
+    !insertmacro RunLogged '"$INSTDIR\Ondrak.exe" QxrDrv'
+  !endif
+!macroend
+
 ; ServiceState NAME: its current state (1 stopped .. 4 running) in $0, 0 when not registered.
 !macro QxrServiceStateFunction prefix
 Function ${prefix}ServiceState
@@ -389,7 +408,7 @@ Function Rollback
         DeleteRegKey HKLM "${EVENT_SOURCE}"
     ${EndIf}
     ${If} $DidDriver == 1
-        !insertmacro RunLogged '"$INSTDIR\Ondrak.exe" QxrDrv'
+        !insertmacro RemoveDriver
         Delete $DriverFile
     ${EndIf}
     ${If} $Upgrade == 1
@@ -480,10 +499,10 @@ Section "Install"
             !insertmacro Fail 4 "Could not copy the driver to $DriverFile."
         ${EndIf}
         !insertmacro Log "Registering the driver"
-        !insertmacro RunLogged '"$INSTDIR\Ondrak.exe" QxrDrv $R1 "$R2"'
+        !insertmacro RegisterDriver $R1 $R2
         ${If} $0 != 0
             Delete $DriverFile
-            !insertmacro Fail 4 "Ondrak could not register the driver $R1 (exit code $0)."
+            !insertmacro Fail 4 "The driver $R1 could not be registered (exit code $0)."
         ${EndIf}
         StrCpy $DidDriver 1
     ${EndIf}
@@ -661,7 +680,7 @@ Section "Uninstall"
     ${IfNot} ${Errors}
     ${AndIf} $R0 != ""
         !insertmacro Log "Removing the driver setup registered"
-        !insertmacro RunLogged '"$INSTDIR\Ondrak.exe" QxrDrv'
+        !insertmacro RemoveDriver
         ${If} $0 != 0
             StrCpy $R9 4
         ${EndIf}
