@@ -59,8 +59,9 @@ build fuzz
 [ "${built[native]}" = 1 ] && ctest_stage "native tests" --preset native -L native
 [ "${built[asan]}" = 1 ] && ctest_stage "native tests, ASan+UBSan" --preset asan -L native
 [ "${built[tsan]}" = 1 ] && ctest_stage "threaded tests, TSan" --preset tsan -L tsan
-# Each fuzz target runs for a bounded time on a temporary copy of its corpus in the repo.
-[ "${built[fuzz]}" = 1 ] && ctest_stage "fuzz targets, ASan+UBSan" --preset fuzz -L fuzz
+# Each fuzz target runs for a bounded time on a temporary copy of its corpus in the repo; they
+# are independent single-threaded processes, so two run at once.
+[ "${built[fuzz]}" = 1 ] && ctest_stage "fuzz targets, ASan+UBSan" --preset fuzz -L fuzz -j2
 
 if [ "${built[release]}" = 1 ]; then
     echo "=== benchmark: qxrsim, 50 days of service (release build; prints figures, no time limit)"
