@@ -97,11 +97,7 @@ struct Bench {
     Bench() : m(testing::DefaultClockConfig()), faulty(m.device) {
         m.registry.SetDword(kParametersKey, "LogThreshold", 0);
         m.registry.SetValue(kParametersKey, "MsgThreshold", REG_BINARY, {1, 2, 3, 4, 5});
-        sim::SimService entry;
-        entry.name = kSyncServiceName;
-        entry.state = SERVICE_START_PENDING;
-        m.services.AddService(entry);
-        m.StopAt(kRunMs);
+        m.PrepareRun(kRunMs);
     }
 
     // The driver's service life as the loop sees it at one point.
@@ -278,11 +274,7 @@ TEST(ServiceFaultInjection, TickCounterWrapInsideTheWaits) {
     config.uptimeMs = 0x100000000ull - 25100;  // wraps 25.1 s into the run
     testing::ServiceTestMachine m(config);
     m.registry.SetDword(kParametersKey, "LogThreshold", 0);
-    sim::SimService entry;
-    entry.name = kSyncServiceName;
-    entry.state = SERVICE_START_PENDING;
-    m.services.AddService(entry);
-    m.StopAt(kRunMs);
+    m.PrepareRun(kRunMs);
     {
         SyncService service(m.ports, m.card, m.console);
         ASSERT_TRUE(service.RunDispatcher());

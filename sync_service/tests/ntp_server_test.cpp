@@ -359,10 +359,7 @@ ServedRun RunServing(
     };
     m.registry.SetDword(kParametersKey, "NtpServer", 1);
     setUp(m, network);
-    sim::SimService entry;
-    entry.name = "QxrSync";
-    entry.state = SERVICE_START_PENDING;
-    m.services.AddService(entry);
+    m.AddServiceEntry();
     SyncService service(m.ports, m.card, m.console);
     service.ServeTimeWith(network, ntp::TimeServing::Mode::kCallerServes);
     ServedRun run;

@@ -21,10 +21,7 @@ std::vector<DWORD> States(const std::vector<SERVICE_STATUS>& reports) {
 class LifecycleTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        sim::SimService entry;
-        entry.name = "QxrSync";
-        entry.state = SERVICE_START_PENDING;  // as the SCM holds it when it starts the program
-        m.services.AddService(entry);
+        m.AddServiceEntry();
         m.registry.SetDword(testing::kParametersKey, "LogThreshold", 0);
     }
     int RunProgram(CNTService& service) {
@@ -129,10 +126,7 @@ TEST_F(LifecycleTest, LibraryErrorCodesOfTwoToTheThirtyFirstAndAbove) {
     for (const auto& c : cases) {
         testing::ServiceTestMachine machine;
         machine.card.statusError = c.code;
-        sim::SimService entry;
-        entry.name = "QxrSync";
-        entry.state = SERVICE_START_PENDING;
-        machine.services.AddService(entry);
+        machine.AddServiceEntry();
         machine.StopAt(60000);  // only a safety net
         SyncService service(machine.ports, machine.card, machine.console);
         ASSERT_TRUE(service.RunDispatcher());

@@ -103,6 +103,18 @@ class ServiceTestMachine : public sim::SimMachine {
     void StopAt(int64_t ms) {
         At(ms, [this] { services.SendControl(SERVICE_CONTROL_STOP); });
     }
+    // The service's entry as the service manager holds it when it starts the program.
+    void AddServiceEntry() {
+        sim::SimService entry;
+        entry.name = "QxrSync";
+        entry.state = SERVICE_START_PENDING;
+        services.AddService(entry);
+    }
+    // The entry, and a stop control at `stopMs`: what a test run of the service needs.
+    void PrepareRun(int64_t stopMs) {
+        AddServiceEntry();
+        StopAt(stopMs);
+    }
 
     struct LoggedEvent {
         int64_t ms;

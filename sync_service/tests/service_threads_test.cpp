@@ -23,10 +23,7 @@ constexpr int kWaitMs = 20000;
 class ServiceThreadsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        sim::SimService entry;
-        entry.name = "QxrSync";
-        entry.state = SERVICE_START_PENDING;
-        m.services.AddService(entry);
+        m.AddServiceEntry();
         m.services.SetDispatchMode(sim::SimServiceManager::DispatchMode::kThread);
         m.threads.SetMode(sim::SimThreads::Mode::kReal);
         m.messageBoxes.SetHoldOpen(true);

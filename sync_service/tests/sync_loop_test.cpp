@@ -40,11 +40,7 @@ class SyncLoopTest : public ::testing::Test {
 
     // Runs the service as the SCM would start it, until a stop at `stopMs`.
     void RunUntil(int64_t stopMs) {
-        sim::SimService entry;
-        entry.name = "QxrSync";
-        entry.state = SERVICE_START_PENDING;
-        m.services.AddService(entry);
-        m.StopAt(stopMs);
+        m.PrepareRun(stopMs);
         SyncService service(m.ports, m.card, m.console);
         ASSERT_TRUE(service.RunDispatcher());
         parameters = service.Parameters();
@@ -281,11 +277,7 @@ TEST_F(SyncLoopTest, OffsetTextsAsWritten) {
         testing::ServiceTestMachine machine(ClockWith(c.ms));
         machine.registry.SetDword(kParametersKey, "TimeSetBias", 0);
         machine.registry.SetDword(kParametersKey, "LogThreshold", 1);
-        sim::SimService entry;
-        entry.name = "QxrSync";
-        entry.state = SERVICE_START_PENDING;
-        machine.services.AddService(entry);
-        machine.StopAt(500);
+        machine.PrepareRun(500);
         SyncService service(machine.ports, machine.card, machine.console);
         ASSERT_TRUE(service.RunDispatcher());
         const auto events = machine.eventLog.Events();
@@ -399,11 +391,7 @@ TEST_F(FailedCardTimeTest, UnconvertibleCardTimesAreSkippedLikeFailedReads) {
                 }
             });
         machine.At(9000, [&] { machine.card.editTime = nullptr; });
-        sim::SimService entry;
-        entry.name = "QxrSync";
-        entry.state = SERVICE_START_PENDING;
-        machine.services.AddService(entry);
-        machine.StopAt(15000);
+        machine.PrepareRun(15000);
         SyncService service(machine.ports, machine.card, machine.console);
         ASSERT_TRUE(service.RunDispatcher());
         discipline::SetDisciplineTraceSink(std::move(previous));
@@ -524,11 +512,7 @@ TEST_F(SyncLoopTest, OnlyUnusableRampsFallBackToTheDefault) {
         machine.registry.SetDword(kParametersKey, "RampDuration", static_cast<DWORD>(c.ramp));
         machine.registry.SetDword(kParametersKey, "MaxAdjustPct", static_cast<DWORD>(c.percent));
         machine.registry.SetDword(kParametersKey, "LogThreshold", 0);
-        sim::SimService entry;
-        entry.name = "QxrSync";
-        entry.state = SERVICE_START_PENDING;
-        machine.services.AddService(entry);
-        machine.StopAt(25000);
+        machine.PrepareRun(25000);
         SyncService service(machine.ports, machine.card, machine.console);
         ASSERT_TRUE(service.RunDispatcher());
         EXPECT_EQ(service.Parameters().rampDuration, c.usedRamp);

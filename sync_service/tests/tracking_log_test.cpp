@@ -58,11 +58,7 @@ class TrackingLogTest : public ::testing::Test {
 
     // Runs the service for `ms` of virtual time from now.
     void RunFor(int64_t ms) {
-        sim::SimService entry;
-        entry.name = "QxrSync";
-        entry.state = SERVICE_START_PENDING;
-        m.services.AddService(entry);
-        m.StopAt(m.NowMs() + ms);
+        m.PrepareRun(m.NowMs() + ms);
         SyncService service(m.ports, m.card, m.console);
         ASSERT_TRUE(service.RunDispatcher());
     }
@@ -245,11 +241,7 @@ TEST_F(TrackingLogTest, PathFormsExpandedOrRefused) {
         machine.files.SetEnvironment("QXRLONG", "C:\\" + std::string(200, 'x'));
         machine.registry.SetString(kParametersKey, "TrackingLog", c.type, c.value);
         machine.registry.SetDword(kParametersKey, "RampDuration", 1);
-        sim::SimService entry;
-        entry.name = "QxrSync";
-        entry.state = SERVICE_START_PENDING;
-        machine.services.AddService(entry);
-        machine.StopAt(3000);
+        machine.PrepareRun(3000);
         SyncService service(machine.ports, machine.card, machine.console);
         ASSERT_TRUE(service.RunDispatcher());
         std::vector<std::string> events;
@@ -276,11 +268,7 @@ TEST(TrackingLogLatchTest, AWildLatchSaturatesTheCardTime) {
     testing::ServiceTestMachine machine(config);
     machine.registry.SetString(kParametersKey, "TrackingLog", REG_SZ, kLogPath);
     machine.card.editTime = [](CardTime* t) { t->latchCounterHigh = 0x80000000u; };
-    sim::SimService entry;
-    entry.name = "QxrSync";
-    entry.state = SERVICE_START_PENDING;
-    machine.services.AddService(entry);
-    machine.StopAt(500);
+    machine.PrepareRun(500);
     SyncService service(machine.ports, machine.card, machine.console);
     ASSERT_TRUE(service.RunDispatcher());
     ASSERT_EQ(service.TrackedCount(), 1);
