@@ -85,15 +85,6 @@ void SetTransmitTimestamp(uint64_t transmit, uint8_t* reply) {
     Put64(reply + 40, transmit);
 }
 
-size_t AnswerNtpRequest(const uint8_t* request, size_t size, const NtpServerFields& fields,
-                        uint64_t receive, uint64_t transmit, uint8_t* reply) {
-    NtpRequest parsed;
-    if (!ParseNtpRequest(request, size, &parsed)) return 0;
-    BuildNtpReply(parsed, fields, receive, reply);
-    SetTransmitTimestamp(transmit, reply);
-    return kHeaderSize;
-}
-
 uint64_t FileTimeToNtp(int64_t fileTime) {
     const int64_t seconds = fileTime / kTicksPerSecond - kSeconds1601To1900;
     const int64_t rest = fileTime % kTicksPerSecond;

@@ -38,11 +38,6 @@ void BuildNtpReply(const NtpRequest& request, const NtpServerFields& fields, uin
                    uint8_t* out);
 void SetTransmitTimestamp(uint64_t transmit, uint8_t* reply);
 
-// The whole answer to one datagram: the reply's length (kHeaderSize) in `reply`, or 0 when
-// the request is not answered. Never longer than the request.
-size_t AnswerNtpRequest(const uint8_t* request, size_t size, const NtpServerFields& fields,
-                        uint64_t receive, uint64_t transmit, uint8_t* reply);
-
 // FILETIME counts (100 ns since 1601) and NTP timestamps (32.32 seconds since 1900, era 0
 // wrapping into era 1 as RFC 5905 intends).
 uint64_t FileTimeToNtp(int64_t fileTime);

@@ -106,9 +106,6 @@ void NtpServer::ServeSocket(platform::SOCKET s) {
             ++counts_.refused;
             continue;
         }
-        handover_.Take([this](const CardReading& reading) { served_.Apply(reading); });
-        const int64_t receiveTime = TimeAt(received);
-        const NtpServerFields fields = served_.Fields(receiveTime);
         NtpRequest parsed;
         if (!ParseNtpRequest(request, static_cast<size_t>(size), &parsed)) {
             ++counts_.malformed;
@@ -122,7 +119,10 @@ void NtpServer::ServeSocket(platform::SOCKET s) {
             ++counts_.limited;
             continue;
         }
-        BuildNtpReply(parsed, fields, FileTimeToNtp(receiveTime), reply);
+        // Only a request that is answered takes the loop's readings and the card's state.
+        handover_.Take([this](const CardReading& reading) { served_.Apply(reading); });
+        const int64_t receiveTime = TimeAt(received);
+        BuildNtpReply(parsed, served_.Fields(receiveTime), FileTimeToNtp(receiveTime), reply);
         SetTransmitTimestamp(FileTimeToNtp(TimeAt(Counter())), reply);
         if (sockets_.sendto(s, reinterpret_cast<const char*>(reply), sizeof reply, from) ==
             static_cast<int>(sizeof reply)) {
