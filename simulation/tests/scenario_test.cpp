@@ -96,6 +96,29 @@ TEST(ScenarioTest, LargeOffsetIsSetInOneStepThenSlewed) {
     EXPECT_LE(r.lock.lockTimeS, 1.0);
 }
 
+// The card's date 1024 weeks back from 1 h to 2 h: reported once, the clock neither set nor
+// slewed from it (it runs on at its last rate: measured 163 ms off UTC after the hour), and
+// locked again within a ramp or two once the date is right.
+TEST(ScenarioTest, CardDateOneGpsWeekEraBackIsReportedOnceAndNotSet) {
+    std::string text;
+    const SimulationResult r = Simulate(OptionsFor("gps-week-era"), &text);
+    std::vector<double> reports;
+    for (const PlotEvent& e : r.events) {
+        if (e.eventId == 119) reports.push_back(e.timeS);
+    }
+    EXPECT_EQ(reports, std::vector<double>{3600}) << text;
+    EXPECT_EQ(r.cardDateReports, 1);
+    EXPECT_NE(text.find("event   119 warning     The card reports the date 2007-04-23, which "
+                        "cannot be true; the clock is not corrected from it."),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(r.steps, 0);
+    EXPECT_LT(r.maxAbsUtcMs, 250.0);
+    ASSERT_TRUE(r.lock.locked);
+    EXPECT_GE(r.lock.lockTimeS, 7200.0);
+    EXPECT_LE(r.lock.lockTimeS, 7220.0);
+}
+
 TEST(ScenarioTest, PlotGoesToTheNamedFileAndAnUnwritableOneFails) {
     RunOptions options = OptionsFor("no-gps");
     options.scenario.durationS = 600;
