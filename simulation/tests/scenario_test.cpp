@@ -117,6 +117,17 @@ TEST(ScenarioTest, CardDateOneGpsWeekEraBackIsReportedOnceAndNotSet) {
     ASSERT_TRUE(r.lock.locked);
     EXPECT_GE(r.lock.lockTimeS, 7200.0);
     EXPECT_LE(r.lock.lockTimeS, 7220.0);
+    // Served, the hour is not synchronised (4 clients every 16 s: 900 requests), except until
+    // the loop first reads the wrong date (up to a ramp: at most one request per client, served
+    // from the right readings before); no synchronised reply is off by more than the card's
+    // millisecond. A few minutes around the spell may be unsynchronised as well.
+    RunOptions served = OptionsFor("gps-week-era");
+    served.ntpClients = 4;
+    const SimulationResult n = Simulate(served, &text);
+    ASSERT_EQ(n.ntp.requests, 2700) << text;
+    EXPECT_LE(n.ntp.synchronised, n.ntp.requests - 900 + 4) << text;
+    EXPECT_GE(n.ntp.synchronised, n.ntp.requests - 980) << text;
+    EXPECT_LT(n.ntp.served.maxAbsMs, 1.0) << text;
 }
 
 TEST(ScenarioTest, PlotGoesToTheNamedFileAndAnUnwritableOneFails) {
