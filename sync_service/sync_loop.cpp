@@ -1,7 +1,8 @@
 // SyncService::Run: the synchronizer loop. Every pass reads the card status, follows the
 // active reference, corrects the clock once per correction interval, reports reference changes
 // after their delays and starts the GPS-off-line pop-up; with a tracking log set, each
-// correction also hands its record to the log's writer, which never holds the loop. Per pass
+// correction also hands its record to the log's writer, which never holds the loop. A card
+// date that cannot be true (card_date_floor.h) is neither corrected from nor served. Per pass
 // nothing is allocated and nothing is formatted unless an event or a tracking line is written.
 #include <cstdio>
 
