@@ -4,6 +4,8 @@ namespace qxr::simulation {
 
 namespace {
 
+constexpr double kGpsWeekEraS = 1024 * 7 * 86400.0;
+
 std::vector<Scenario> MakeScenarios() {
     std::vector<Scenario> all;
 
@@ -49,6 +51,15 @@ std::vector<Scenario> MakeScenarios() {
     wrap.durationS = 3600.0;
     wrap.uptimeS = 4294967.296 - 600;
     all.push_back(wrap);
+
+    Scenario era;
+    era.name = "gps-week-era";
+    era.description =
+        "the card's date jumps back 1024 weeks (GPS week number era) after 1 h and is right "
+        "again after 2 h: the clock is not set from it; 3 hours";
+    era.durationS = 3 * 3600.0;
+    era.changes = {{3600, -1, -1, true, -kGpsWeekEraS}, {7200, -1, -1, true, 0}};
+    all.push_back(era);
 
     Scenario longRun;
     longRun.name = "fifty-days";

@@ -13,6 +13,10 @@ struct CardChange {
     double atS;
     int reference;  // raw reference bits: 1 GPS, 2 on-board clock, 0 none; -1 = unchanged
     int gpsFitted;  // 1 / 0; -1 = unchanged
+    // The card's time minus true UTC from then on, in seconds (a receiver that gets its GPS
+    // week era wrong shows -1024 weeks); unchanged unless setsCardOffset.
+    bool setsCardOffset = false;
+    double cardOffsetS = 0;
 };
 
 // The service's seven registry parameters; unset ones are not written, so the service's own

@@ -144,6 +144,12 @@ void PrintSummary(const Scenario& s, const SimulationResult& result, bool boundG
     }
     out << Printf("  corrections %d: %d steps, %d slews\n", result.corrections, result.steps,
                   result.slews);
+    if (result.cardDateReports > 0) {
+        out << Printf(
+            "  card dates that cannot be true: %d spell%s reported (event 119), the clock not "
+            "corrected from them\n",
+            result.cardDateReports, result.cardDateReports == 1 ? "" : "s");
+    }
     out << Printf(
         "  against true UTC: max |system minus UTC| %.3f ms %s; the card's on-board clock "
         "wandered up to %.3f ms off UTC while GPS was lost (holdover drift %+.3f ppm)\n",
@@ -255,6 +261,12 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
                                      start + std::llround(c.atS * kTicksPerSecond));
             }
             if (c.gpsFitted >= 0) card.SetGpsFitted(c.gpsFitted != 0);
+            if (c.setsCardOffset) {
+                card.SetOffset(std::llround(c.cardOffsetS * kTicksPerSecond));
+                lines.push_back({c.atS, order++,
+                                 Printf("card    time now %+.3f s off true UTC", c.cardOffsetS)});
+                if (c.reference < 0 && c.gpsFitted < 0) continue;
+            }
             lines.push_back({c.atS, order++,
                              Printf("card    reference now %s%s",
                                     c.reference == 1   ? "GPS"
@@ -350,6 +362,7 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
             {t, order++,
              Printf("event   %u %-11s %s", events[i].id, TypeName(events[i].type), text.c_str())});
         result.events.push_back({t, static_cast<int>(events[i].id), events[i].type, ""});
+        if (events[i].id == sync::kMsgBadCardDate) ++result.cardDateReports;
     }
     for (const sim::SimMessageBox& box : pc.messageBoxes.Boxes()) {
         const double shown = secondsOf(box.shownAt);

@@ -23,6 +23,7 @@ struct SimulationResult {
     int corrections = 0;
     int steps = 0;
     int slews = 0;
+    int cardDateReports = 0;  // event 119: a spell of card dates that cannot be true began
     double virtualSeconds = 0;
     double realSeconds = 0;
     std::vector<PlotEvent> events;         // event-log entries and pop-ups, in time order

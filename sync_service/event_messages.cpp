@@ -27,6 +27,9 @@ const EventMessage kEventMessages[kEventMessageCount] = {
      "The NtpAllow entry %1 is not a network and is ignored.\r\n"},
     {kMsgTrackingLogBehind, "EVMSG_TRACKINGLOGBEHIND",
      "The tracking log %1 fell behind; %2 lines were dropped.\r\n"},
+    {kMsgBadCardDate, "EVMSG_BADCARDDATE",
+     "The card reports the date %1, which cannot be true; the clock is not corrected from "
+     "it.\r\n"},
 };
 
 const char* EventMessageText(DWORD id) {

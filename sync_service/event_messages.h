@@ -29,6 +29,7 @@ enum EventId : DWORD {
     kMsgNtpPortFailed = 115,      // ... cannot use it; the service goes on without it
     kMsgNtpAllowIgnored = 116,    // an NtpAllow entry that names no network
     kMsgTrackingLogBehind = 117,  // its writer fell behind and dropped lines
+    kMsgBadCardDate = 119,        // a card date that cannot be true: not corrected from
 };
 
 struct EventMessage {
@@ -38,9 +39,9 @@ struct EventMessage {
 };
 
 inline constexpr DWORD kFirstEventId = 100;
-inline constexpr DWORD kLastEventId = 117;
+inline constexpr DWORD kLastEventId = 119;
 // In rising order of id; an id may be missing.
-inline constexpr std::size_t kEventMessageCount = 18;
+inline constexpr std::size_t kEventMessageCount = 19;
 
 extern const EventMessage kEventMessages[kEventMessageCount];
 

@@ -1,7 +1,8 @@
 // SyncService::Run: the synchronizer loop. Every pass reads the card status, follows the
 // active reference, corrects the clock once per correction interval, reports reference changes
 // after their delays and starts the GPS-off-line pop-up; with a tracking log set, each
-// correction also hands its record to the log's writer, which never holds the loop. Per pass
+// correction also hands its record to the log's writer, which never holds the loop. A card
+// date that cannot be true (card_date_floor.h) is neither corrected from nor served. Per pass
 // nothing is allocated and nothing is formatted unless an event or a tracking line is written.
 #include <cstdio>
 
@@ -10,6 +11,7 @@
 #include "clock_discipline/priority_boost.h"
 #include "clock_discipline/round_div.h"
 #include "platform/system_time.h"
+#include "sync_service/card_date_floor.h"
 #include "sync_service/correction_watch.h"
 #include "sync_service/event_messages.h"
 #include "sync_service/sync_service.h"
@@ -74,7 +76,11 @@ bool SyncService::Pass(LoopState& state, discipline::ClockDiscipline& engine,
         return false;
     }
 
-    if (state.serving != nullptr) state.serving->NoteStatus(static_cast<int32_t>(status.reference));
+    // While the card's date cannot be true, its reference is not to be believed either.
+    if (state.serving != nullptr) {
+        state.serving->NoteStatus(state.cardDateFalse ? kNone
+                                                      : static_cast<int32_t>(status.reference));
+    }
     // Unsigned, so that a stray negative value still names a reference.
     const int32_t reference = static_cast<int32_t>(static_cast<uint32_t>(status.reference) % 3u);
     if (reference != state.currentReference) {
@@ -112,8 +118,14 @@ void SyncService::Correct(LoopState& state, discipline::ClockDiscipline& engine,
     int64_t cardTime = 0;
     const int64_t before = state.serving != nullptr ? state.serving->Counter() : 0;
     const bool read = card_.GetTime(&time) == 0;
-    if (state.serving != nullptr) state.serving->NoteTime(read ? &time : nullptr, before);
-    if (!read || !CardTimeToFileTime(time, false, &cardTime)) return;
+    const bool converted = read && CardTimeToFileTime(time, false, &cardTime);
+    if (converted) FollowCardDate(state, time, cardTime, status);
+    // A reading that does not convert tells nothing new about the date: a spell of false
+    // dates goes on through it.
+    if (state.serving != nullptr) {
+        state.serving->NoteTime(read && !state.cardDateFalse ? &time : nullptr, before);
+    }
+    if (!converted || state.cardDateFalse) return;
     const int64_t latch = static_cast<int64_t>(
         (static_cast<uint64_t>(time.latchCounterHigh) << 32) | time.latchCounterLow);
     TrackingRecord record;
@@ -147,6 +159,23 @@ void SyncService::Correct(LoopState& state, discipline::ClockDiscipline& engine,
         std::snprintf(text, sizeof text, "%s%d.%03d", offset < 0 ? "-" : "",
                       static_cast<int>(magnitude / 1000), static_cast<int>(magnitude % 1000));
         ReportServiceEvent(EVENTLOG_INFORMATION_TYPE, kMsgCorrectingOffset, text);
+    }
+}
+
+void SyncService::FollowCardDate(LoopState& state, const CardTime& time, int64_t cardTime,
+                                 const CardStatus& status) {
+    const bool dateFalse = !IsPlausibleCardTime(cardTime);
+    if (dateFalse == state.cardDateFalse) return;
+    state.cardDateFalse = dateFalse;
+    if (dateFalse) {
+        char date[24];
+        FormatCardDate(time, date, sizeof date);
+        ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgBadCardDate, date);
+        if (state.serving != nullptr) state.serving->NoteStatus(kNone);
+    } else if (state.serving != nullptr) {
+        // The server heard "no reference" at this pass's start; the reading that follows is
+        // to count as the card's own again.
+        state.serving->NoteStatus(static_cast<int32_t>(status.reference));
     }
 }
 

@@ -77,6 +77,9 @@ class SyncService : public CNTService {
         DWORD correctionInterval = 0;
         DWORD logDelay = 0;
         DWORD popupDelay = 0;
+        // The last readable card date was before the floor: nothing is corrected or served
+        // from the card until a readable one is not; reported once per such spell.
+        bool cardDateFalse = false;
         // The tracking log's writer, when a log is set.
         TrackingLogWriter* trackingLog = nullptr;
         // The NTP server, when one answers; it gets every status and time reading.
@@ -88,6 +91,10 @@ class SyncService : public CNTService {
               DWORD now);
     void Correct(LoopState& state, discipline::ClockDiscipline& engine, CorrectionWatch& watch,
                  const CardStatus& status);
+    // Follows whether a card time that converted (`cardTime`) is plausible: reports the
+    // start of a spell of false dates, and tells the server of the status again at its end.
+    void FollowCardDate(LoopState& state, const CardTime& time, int64_t cardTime,
+                        const CardStatus& status);
     void Track(LoopState& state, const discipline::ClockDiscipline& engine,
                const CorrectionWatch& watch, TrackingRecord record);
     void ReportReference(int32_t reference, bool gpsPresent);

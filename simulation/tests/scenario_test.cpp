@@ -96,6 +96,40 @@ TEST(ScenarioTest, LargeOffsetIsSetInOneStepThenSlewed) {
     EXPECT_LE(r.lock.lockTimeS, 1.0);
 }
 
+// The card's date 1024 weeks back from 1 h to 2 h: reported once, the clock neither set nor
+// slewed from it (it runs on at its last rate: measured 163 ms off UTC after the hour), and
+// locked again within a ramp or two once the date is right.
+TEST(ScenarioTest, CardDateOneGpsWeekEraBackIsReportedOnceAndNotSet) {
+    std::string text;
+    const SimulationResult r = Simulate(OptionsFor("gps-week-era"), &text);
+    std::vector<double> reports;
+    for (const PlotEvent& e : r.events) {
+        if (e.eventId == 119) reports.push_back(e.timeS);
+    }
+    EXPECT_EQ(reports, std::vector<double>{3600}) << text;
+    EXPECT_EQ(r.cardDateReports, 1);
+    EXPECT_NE(text.find("event   119 warning     The card reports the date 2007-04-23, which "
+                        "cannot be true; the clock is not corrected from it."),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(r.steps, 0);
+    EXPECT_LT(r.maxAbsUtcMs, 250.0);
+    ASSERT_TRUE(r.lock.locked);
+    EXPECT_GE(r.lock.lockTimeS, 7200.0);
+    EXPECT_LE(r.lock.lockTimeS, 7220.0);
+    // Served, the hour is not synchronised (4 clients every 16 s: 900 requests), except until
+    // the loop first reads the wrong date (up to a ramp: at most one request per client, served
+    // from the right readings before); no synchronised reply is off by more than the card's
+    // millisecond. A few minutes around the spell may be unsynchronised as well.
+    RunOptions served = OptionsFor("gps-week-era");
+    served.ntpClients = 4;
+    const SimulationResult n = Simulate(served, &text);
+    ASSERT_EQ(n.ntp.requests, 2700) << text;
+    EXPECT_LE(n.ntp.synchronised, n.ntp.requests - 900 + 4) << text;
+    EXPECT_GE(n.ntp.synchronised, n.ntp.requests - 980) << text;
+    EXPECT_LT(n.ntp.served.maxAbsMs, 1.0) << text;
+}
+
 TEST(ScenarioTest, PlotGoesToTheNamedFileAndAnUnwritableOneFails) {
     RunOptions options = OptionsFor("no-gps");
     options.scenario.durationS = 600;

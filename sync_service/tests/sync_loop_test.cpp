@@ -2,6 +2,7 @@
 // delays, the GPS-off-line pop-up, corrections and their events, and the parameters.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "clock_discipline/discipline_trace.h"
+#include "platform/sim/sim_datagram_sockets.h"
 #include "sync_service/sync_service.h"
 #include "sync_service/tests/service_test_machine.h"
 
@@ -471,6 +473,130 @@ TEST_F(WrappingTickTest, TickCounterWrapDoesNotDisturbTheIntervals) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].ms, 10000);
     EXPECT_EQ(PopupTimesMs(), std::vector<int64_t>{10000});
+}
+
+// --- Card dates that cannot be true --------------------------------------------------
+
+// A card whose GPS receiver gets the week-number era wrong shows a date 1024 weeks back, which
+// the engine's own check (2002..2099) lets through. Such a reading is neither corrected from
+// nor served, and each spell of them is reported once; readings from 2026-01-01 on are taken.
+TEST(CardDateFloorTest, ReadingsBeforeTheFloorAreNeitherCorrectedFromNorServed) {
+    constexpr int64_t kSecond = 10000000;
+    constexpr int64_t kStart = 134410752000000000LL;  // the machine's start, 2026-12-07 00:00
+    constexpr int64_t kFloor = 134116992000000000LL;  // 2026-01-01 00:00
+    constexpr int64_t kEraBack = -int64_t{1024} * 7 * 86400 * kSecond;
+    constexpr int64_t kForever = std::numeric_limits<int64_t>::max();
+    constexpr int64_t kRunMs = 180000, kAskMs = 175300;
+    struct Spell {
+        int64_t fromMs, untilMs, shift;  // card minus true time while fromMs <= now < untilMs
+    };
+    const struct {
+        const char* name;
+        std::vector<Spell> spells;
+        bool spellsTaken;  // the readings of the spells are corrected from
+        int steps;
+        std::vector<std::pair<int64_t, std::string>> reports;  // event 119: when, the date
+        int leap, stratum;                                     // of the reply at kAskMs
+    } cases[] = {
+        {"a normal date", {}, true, 0, {}, 0, 1},
+        {"at the floor from the first reading",
+         {{0, kForever, kFloor - kStart}},
+         true,
+         1,
+         {},
+         0,
+         1},
+        // The last reading, at 170 s, shows 2025-12-31 23:59:59.
+        {"just before the floor",
+         {{0, kForever, kFloor - kSecond - kStart - 170 * kSecond}},
+         false,
+         0,
+         {{0, "2025-12-31"}},
+         3,
+         0},
+        {"1024 weeks back", {{0, kForever, kEraBack}}, false, 0, {{0, "2007-04-23"}}, 3, 0},
+        {"1024 weeks back twice, plausible in between and after",
+         {{20000, 40000, kEraBack}, {60000, 80000, kEraBack}},
+         false,
+         0,
+         {{20000, "2007-04-23"}, {60000, "2007-04-23"}},
+         0,
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::ServiceTestMachine m;
+        sim::SimDatagramSockets network;
+        m.registry.SetDword(kParametersKey, "LogThreshold", 0);
+        m.registry.SetDword(kParametersKey, "NtpServer", 1);
+        auto shiftAt = [&](int64_t ms) {
+            for (const Spell& spell : c.spells) {
+                if (spell.fromMs <= ms && ms < spell.untilMs) return spell.shift;
+            }
+            return int64_t{0};
+        };
+        m.card.editTime = [&](CardTime* t) {
+            const int64_t shown = m.clock.TrueTime() + shiftAt(m.NowMs());
+            SYSTEMTIME st{};
+            FileTimeToSystemTimeFields(shown, &st);
+            t->year = st.wYear, t->month = st.wMonth, t->day = st.wDay;
+            t->hour = st.wHour, t->minute = st.wMinute, t->second = st.wSecond;
+            t->millisecond = static_cast<int32_t>(shown / 10000 % 1000);
+        };
+        std::vector<int64_t> updates;  // each update of the engine traces one of these first
+        discipline::DisciplineTraceSink previous =
+            discipline::SetDisciplineTraceSink([&](const char* line) {
+                const std::string text(line);
+                if (text.rfind("Date = ", 0) == 0 || text == "Time being adjusted gradually") {
+                    updates.push_back(m.NowMs());
+                }
+            });
+        m.AddServiceEntry();
+        SyncService service(m.ports, m.card, m.console);
+        service.ServeTimeWith(network, ntp::TimeServing::Mode::kCallerServes);
+        std::vector<sim::SimDatagram> replies;
+        m.At(kAskMs, [&] {
+            std::vector<uint8_t> request(48, 0);
+            request[0] = (4 << 3) | 3;
+            platform::SocketAddress client;
+            client.address[0] = 10, client.address[3] = 7;
+            client.port = 40000;
+            network.Deliver(client, 123, request);
+            service.ServeWaitingTimeRequests();
+            replies = network.TakeSent();
+        });
+        m.StopAt(kRunMs);
+        ASSERT_TRUE(service.RunDispatcher());
+        discipline::SetDisciplineTraceSink(std::move(previous));
+
+        std::vector<int64_t> expectedUpdates;
+        for (int64_t ms = 0; ms < kRunMs; ms += 10000) {
+            if (shiftAt(ms) == 0 || c.spellsTaken) {
+                expectedUpdates.push_back(ms);
+            }
+        }
+        EXPECT_EQ(updates, expectedUpdates);
+        EXPECT_EQ(m.clock.SetSystemTimeCount(), c.steps);
+        std::vector<std::pair<int64_t, std::string>> reports;
+        for (const Event& e : m.Logged()) {
+            if (e.id != 119) continue;
+            EXPECT_EQ(e.type, EVENTLOG_WARNING_TYPE);
+            reports.emplace_back(e.ms, e.text);
+        }
+        std::vector<std::pair<int64_t, std::string>> expectedReports;
+        for (const auto& [ms, date] : c.reports) {
+            expectedReports.emplace_back(ms, "The card reports the date " + date +
+                                                 ", which cannot be true; the clock is not "
+                                                 "corrected from it.\r\n");
+        }
+        EXPECT_EQ(reports, expectedReports);
+        ASSERT_EQ(replies.size(), 1u);
+        ASSERT_EQ(replies[0].data.size(), 48u);
+        EXPECT_EQ(replies[0].data[0] >> 6, c.leap);
+        EXPECT_EQ(replies[0].data[1], c.stratum);
+        // A GPS reference is never served from the status alone while the date is false.
+        EXPECT_EQ(std::memcmp(replies[0].data.data() + 12, "GPS", 4) == 0, c.stratum == 1);
+    }
 }
 
 // --- Parameters -----------------------------------------------------------------------
