@@ -243,12 +243,23 @@ CardReading Time(int64_t counter, int64_t cardTime, int32_t reference = 1) {
     return r;
 }
 
-// GPS status and three readings 10 s apart on a 10 MHz counter, the newest at card time `t`:
-// a line confirmed on GPS.
+// `n` readings 10 s apart on a 10 MHz counter, the first at `counter` and card time `time`.
+std::vector<CardReading> Readings(int64_t counter, int64_t time, int n, int32_t reference = 1) {
+    std::vector<CardReading> r;
+    for (int i = 0; i < n; ++i)
+        r.push_back(Time(counter + i * 10 * kSecond, time + i * 10 * kSecond, reference));
+    return r;
+}
+
+// GPS status and kConfirmReadings readings, the newest at counter c0 and card time `t`: a line
+// confirmed on GPS.
+constexpr int64_t kFirstCounter = 1000;
+constexpr int64_t c0 = kFirstCounter + (kConfirmReadings - 1) * 10 * kSecond;
 std::vector<CardReading> OnGps(int64_t t, std::vector<CardReading> then = {}) {
-    std::vector<CardReading> r = {Status(1), Time(1000, t - 20 * kSecond),
-                                  Time(1000 + 10 * kSecond, t - 10 * kSecond),
-                                  Time(1000 + 20 * kSecond, t)};
+    std::vector<CardReading> r = {Status(1)};
+    const std::vector<CardReading> line =
+        Readings(kFirstCounter, t - (c0 - kFirstCounter), kConfirmReadings);
+    r.insert(r.end(), line.begin(), line.end());
     r.insert(r.end(), then.begin(), then.end());
     return r;
 }
@@ -264,40 +275,49 @@ TEST(ServedClockTest, FieldsFollowTheCard) {
         uint32_t dispersion;
         int64_t reference;
     };
-    const int64_t c0 = 1000 + 20 * kSecond;  // the counter of OnGps's newest reading
     const int64_t ms = 10000;
     const Case cases[] = {
         {"nothing read yet", {}, t0, 0, 0, 0},
         {"status but no time", {Status(1)}, t0, 0, 0, 0},
-        // A new line is served only once three readings on GPS agree with it: one wrong
-        // reading (a slipped latch, a card set and put right again) is never served.
+        // A new line is served only once kConfirmReadings readings on GPS agree with it.
         {"one reading on GPS", {Status(1), Time(1000, t0)}, t0, 0, 0, 0},
-        {"two readings on GPS",
-         {Status(1), Time(1000, t0 - 10 * kSecond), Time(1000 + 10 * kSecond, t0)},
-         t0,
-         0,
-         0,
-         0},
-        {"three readings on GPS", OnGps(t0), t0, 1, 66, t0},
-        {"GPS, 5 s after the reading", OnGps(t0), t0 + 5 * kSecond, 1, 87, t0},
-        {"GPS, within the age limit", OnGps(t0), t0 + 29 * kSecond, 1, 190, t0},
+        {"one reading short of confirming the line",
+         [&] {
+             std::vector<CardReading> r = {Status(1)};
+             const auto line = Readings(1000, t0, kConfirmReadings - 1);
+             r.insert(r.end(), line.begin(), line.end());
+             return r;
+         }(),
+         t0 + (kConfirmReadings - 2) * 10 * kSecond, 0, 0, 0},
+        {"confirmed on GPS", OnGps(t0), t0, 1, 66, t0},
+        {"GPS, 5 s after the reading", OnGps(t0), t0 + 5 * kSecond, 1, 76, t0},
+        {"GPS, within the age limit", OnGps(t0), t0 + 29 * kSecond, 1, 122, t0},
         {"GPS, past the age limit", OnGps(t0), t0 + 31 * kSecond, 0, 0, 0},
         {"reference time later than now", OnGps(t0), t0 - 60 * kSecond, 0, 0, 0},
         {"a reading 1.5 ms off the line adds its residual",
          OnGps(t0, {Time(c0 + 10 * kSecond, t0 + 10 * kSecond + 15 * ms / 10)}), t0 + 10 * kSecond,
-         1, 73, t0 + 10 * kSecond + 15 * ms / 10},
+         1, 94, t0 + 10 * kSecond + 15 * ms / 10},
         {"the same latch twice", OnGps(t0, {Time(c0, t0)}), t0, 1, 66, t0},
         {"card set 10 min ahead on GPS", OnGps(t0, {Time(c0 + 10 * kSecond, t0 + 610 * kSecond)}),
          t0 + 610 * kSecond, 0, 0, 0},
-        {"card set ahead, then one more reading agrees",
-         OnGps(t0, {Time(c0 + 10 * kSecond, t0 + 610 * kSecond),
-                    Time(c0 + 20 * kSecond, t0 + 620 * kSecond)}),
-         t0 + 620 * kSecond, 0, 0, 0},
-        {"card set ahead, then two more readings agree",
-         OnGps(t0, {Time(c0 + 10 * kSecond, t0 + 610 * kSecond),
-                    Time(c0 + 20 * kSecond, t0 + 620 * kSecond),
-                    Time(c0 + 30 * kSecond, t0 + 630 * kSecond)}),
-         t0 + 630 * kSecond, 1, 66, t0 + 630 * kSecond},
+        {"card set ahead, one reading short of confirming the new line",
+         [&] {
+             auto r = OnGps(t0);
+             const auto line =
+                 Readings(c0 + 10 * kSecond, t0 + 610 * kSecond, kConfirmReadings - 1);
+             r.insert(r.end(), line.begin(), line.end());
+             return r;
+         }(),
+         t0 + 610 * kSecond + (kConfirmReadings - 2) * 10 * kSecond, 0, 0, 0},
+        {"card set ahead, the new line confirmed",
+         [&] {
+             auto r = OnGps(t0);
+             const auto line = Readings(c0 + 10 * kSecond, t0 + 610 * kSecond, kConfirmReadings);
+             r.insert(r.end(), line.begin(), line.end());
+             return r;
+         }(),
+         t0 + 610 * kSecond + (kConfirmReadings - 1) * 10 * kSecond, 1, 66,
+         t0 + 610 * kSecond + (kConfirmReadings - 1) * 10 * kSecond},
         {"card set back 1 h on the on-board clock forgets the GPS reading",
          OnGps(t0, {Status(2), Time(c0 + 10 * kSecond, t0 - 3590 * kSecond, 2)}),
          t0 - 3590 * kSecond, 0, 0, 0},
@@ -420,7 +440,7 @@ TEST(CardReadingTest, TheLatchMustAgreeWithTheCardsMilliseconds) {
 }
 
 TEST(ReadingHandoverTest, TheServerTakesTheLoopsReadingsAtEveryWakeUp) {
-    // No request for a minute while the loop hands a status every 0.5 s and a time reading
+    // No request for 90 s while the loop hands a status every 0.5 s and a time reading
     // every 10 s (the last 20 s before the request): the readings must reach the fit
     // although forty statuses came after the last of them, so the first request is
     // answered synchronised.
@@ -430,9 +450,9 @@ TEST(ReadingHandoverTest, TheServerTakesTheLoopsReadingsAtEveryWakeUp) {
     NtpSettings settings;
     NtpServer server(network, clock, clock, handover, settings);
     ASSERT_EQ(server.Open(), 0);
-    for (int pass = 0; pass < 120; ++pass) {
+    for (int pass = 0; pass < 180; ++pass) {
         handover.Hand(Status(1));
-        if (pass % 20 == 0 && pass <= 80) {
+        if (pass % 20 == 0 && pass <= 140) {
             LARGE_INTEGER counter{};
             clock.QueryPerformanceCounter(&counter);
             handover.Hand(Time(counter.QuadPart, clock.TrueTime()));
@@ -488,7 +508,7 @@ ServedRun RunServing(
     SyncService service(m.ports, m.card, m.console);
     service.ServeTimeWith(network, ntp::TimeServing::Mode::kCallerServes);
     ServedRun run;
-    m.At(25300, [&] {
+    m.At(85300, [&] {  // the line confirmed by kConfirmReadings readings
         std::vector<uint8_t> request(48, 0);
         request[0] = (4 << 3) | 3;
         for (const auto& client : clients) network.Deliver(client, 123, request);
@@ -496,7 +516,7 @@ ServedRun RunServing(
         run.replies = network.TakeSent();
         run.replyTrueTimes.assign(run.replies.size(), m.clock.TrueTime());
     });
-    m.StopAt(40000);
+    m.StopAt(100000);
     EXPECT_TRUE(service.RunDispatcher());
     run.events = m.Logged();
     run.corrections = m.card.timeCallsAt.size();
