@@ -85,16 +85,15 @@ NtpServerFields ServedClock::Fields(int64_t now) const {
     // A slope through readings with a resolution's worth of error each, `span` apart, is off
     // by at most a resolution per span; until the line has a span, the counter's own rate.
     const int64_t span = fit_.Span();
-    const int64_t slope = span > 0 ? static_cast<int64_t>(static_cast<double>(kCardResolution) *
-                                                          static_cast<double>(sinceReading) /
-                                                          static_cast<double>(span))
-                                   : sinceReading / (1000000 / kWanderPpm);
+    const double slope = span > 0
+                             ? static_cast<double>(kCardResolution) *
+                                   static_cast<double>(sinceReading) / static_cast<double>(span)
+                             : static_cast<double>(sinceReading / (1000000 / kWanderPpm));
     const bool onboardInLine = reference_ == kGps && gpsRun_ < fit_.Count();
     const int64_t threshold = onboardInLine ? CardClockFit::kRestartTicks : 0;
     const double dispersion = static_cast<double>(kCardResolution) +
                               static_cast<double>(uncertainty_) + static_cast<double>(residual) +
-                              static_cast<double>(slope) + static_cast<double>(wander) +
-                              static_cast<double>(threshold);
+                              slope + static_cast<double>(wander) + static_cast<double>(threshold);
     if (!(dispersion <= static_cast<double>(kMaxDispersion))) return fields;
     fields.leap = 0;
     fields.stratum = 1;
