@@ -22,21 +22,19 @@ class ReadingHandover {
     // newest status if one has arrived.
     template <typename Apply>
     void Take(Apply apply) {
-        CardReading taken[kTimeCapacity];
-        CardReading status;
-        bool statusTaken = false;
         int count = 0;
+        bool statusTaken = false;
         {
             sync::LockGuard guard(lock_);
             count = shared_.times.count;
-            for (int i = 0; i < count; ++i) taken[i] = shared_.times.At(i);
+            for (int i = 0; i < count; ++i) taken_[i] = shared_.times.At(i);
             shared_.times.Clear();
             statusTaken = shared_.statusNew;
-            status = shared_.status;
+            if (statusTaken) takenStatus_ = shared_.status;
             shared_.statusNew = false;
         }
-        for (int i = 0; i < count; ++i) apply(taken[i]);
-        if (statusTaken) apply(status);
+        for (int i = 0; i < count; ++i) apply(taken_[i]);
+        if (statusTaken) apply(takenStatus_);
     }
 
   private:
@@ -56,6 +54,9 @@ class ReadingHandover {
     Side pending_;  // the loop's own
     sync::ServiceLock lock_;
     Side shared_;
+    // The server's own copies, taken out under the lock and applied after it.
+    CardReading taken_[kTimeCapacity];
+    CardReading takenStatus_;
 };
 
 }  // namespace qxr::ntp
