@@ -4,18 +4,20 @@
 
 namespace qxr::simulation {
 
-NtpClients::NtpClients(int count, double durationS) : thinner_(durationS) {
+NtpClients::NtpClients(int count, double durationS, double pollS)
+    : pollS_(pollS > 0 ? pollS : kPollS), thinner_(durationS) {
     figures_.clients = count;
+    figures_.pollS = pollS_;
     // Staggered, and off the loop's half-second grid.
     for (int i = 0; i < count; ++i)
-        nextPollS_.push_back(1.37 + i * kPollS / (count > 0 ? count : 1));
+        nextPollS_.push_back(1.37 + i * pollS_ / (count > 0 ? count : 1));
 }
 
 bool NtpClients::Poll(double t, sim::SimDatagramSockets& network) {
     bool sent = false;
     for (size_t i = 0; i < nextPollS_.size(); ++i) {
         if (nextPollS_[i] > t) continue;
-        while (nextPollS_[i] <= t) nextPollS_[i] += kPollS;
+        while (nextPollS_[i] <= t) nextPollS_[i] += pollS_;
         platform::SocketAddress from;
         from.address[0] = 10;
         from.address[2] = static_cast<uint8_t>(i >> 8);
@@ -42,6 +44,11 @@ void NtpClients::TakeReplies(sim::SimDatagramSockets& network, int64_t trueTime,
         const double errorMs =
             static_cast<double>(ntp::NtpToFileTime(transmit, trueTime) - trueTime) / 1e4;
         figures_.served.Add(errorMs);
+        uint32_t dispersion = 0;  // NTP short format: 16.16 seconds
+        for (int i = 8; i < 12; ++i) dispersion = (dispersion << 8) | reply.data[i];
+        const double dispersionMs = dispersion * 1000.0 / 65536.0;
+        figures_.maxDispersionMs = std::fmax(figures_.maxDispersionMs, dispersionMs);
+        if (std::fabs(errorMs) > dispersionMs) ++figures_.beyondDispersion;
         thinner_.Add(t, errorMs);
     }
 }

@@ -58,6 +58,8 @@ const NumberOption kNumberOptions[] = {
      [](RunOptions* o, double v) { o->ntpClients = static_cast<int>(v); }},
     {"--holdover-drift", -1000, 1000,
      [](RunOptions* o, double v) { o->scenario.holdoverDriftPpm = v; }},
+    {"--ntp-poll", 16, 1024, [](RunOptions* o, double v) { o->ntpPollS = v; }},
+    {"--wander", 0, 100, [](RunOptions* o, double v) { o->scenario.wanderPpmPerHour = v; }},
 };
 
 const ParameterOption kParameterOptions[] = {
@@ -132,7 +134,7 @@ std::string UsageText() {
         "  --tick N           clock tick length in 100-ns units: 156250 or 100144\n"
         "  --offset S         PC clock minus card at the start, in seconds\n"
         "  --uptime S         seconds since boot at the start (the tick counter)\n"
-        "  --seed N           seed for the latch jitter\n"
+        "  --seed N           seed for the latch jitter and the crystal's wander\n"
         "  --jitter US        random delay of the card driver's latch, 0..US microseconds\n"
         "  --popup-open S     seconds the user takes to close a pop-up\n"
         "  --holdover-drift PPM\n"
@@ -140,9 +142,14 @@ std::string UsageText() {
         "                     (+ = fast), -1000..1000; default 0.5, a temperature-compensated\n"
         "                     crystal as such cards carry (1.8 ms per hour of outage)\n"
         "  --lock-bound MS    lock bound in ms (default: two clock ticks)\n"
-        "  --ntp-clients N    switch the service's NTP server on and let N clients poll it\n"
-        "                     every 16 s; the summary gives served time minus true UTC (the\n"
-        "                     loop then sleeps as on NT: until a clock interrupt)\n"
+        "  --ntp-clients N    switch the service's NTP server on and let N clients poll it;\n"
+        "                     the summary gives served time minus true UTC and the replies\n"
+        "                     off it by more than their own root dispersion (the loop then\n"
+        "                     sleeps as on NT: until a clock interrupt)\n"
+        "  --ntp-poll S       seconds between one client's requests, 16..1024 (default 16)\n"
+        "  --wander PPM       the PC crystal's rate walks randomly by about PPM per hour,\n"
+        "                     0..100, driving the clock and the performance counter\n"
+        "                     (default 0: a steady rate)\n"
         "  --sample-every T   one sample line per T of virtual time (0 = none; default 10m)\n"
         "  --corrections      one line per correction\n"
         "  --plot FILE.svg    write a plot of the offset with the events\n"

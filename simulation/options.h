@@ -16,6 +16,7 @@ struct RunOptions {
     bool printCorrections = false;
     double lockBoundMs = 0;  // 0 = two clock ticks
     int ntpClients = 0;      // simulated NTP clients of the service's NTP server; 0 = off
+    double ntpPollS = 16;    // how often each of them polls
     bool list = false;
     bool help = false;
 };

@@ -47,6 +47,9 @@ struct Scenario {
     // Rate error of the card's on-board oscillator while it is off GPS (+ = fast). A
     // temperature-compensated crystal, as such cards carry: 0.5 ppm, 1.8 ms per hour.
     double holdoverDriftPpm = 0.5;
+    // The PC crystal's rate wanders by about this much per hour (a random walk seeded with
+    // `seed`, driving the clock interrupt and the performance counter); 0 = a steady rate.
+    double wanderPpmPerHour = 0;
     ServiceParameters parameters;
 };
 

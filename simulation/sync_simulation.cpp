@@ -85,6 +85,8 @@ sim::SimMachineConfig MachineFor(const Scenario& s) {
     config.clock.initialOffset =
         static_cast<int64_t>(std::llround(s.initialOffsetS * kTicksPerSecond));
     config.clock.uptimeMs = static_cast<uint64_t>(std::llround(s.uptimeS * 1000));
+    config.clock.wanderPpmPerHour = s.wanderPpmPerHour;
+    config.clock.wanderSeed = s.seed;
     config.threadMode = sim::SimThreads::Mode::kDeferred;
     return config;
 }
@@ -164,6 +166,10 @@ void PrintSummary(const Scenario& s, const SimulationResult& result, bool boundG
             n.clients, static_cast<long long>(n.requests), static_cast<long long>(n.answered),
             static_cast<long long>(n.synchronised), n.served.maxAbsMs, n.served.RmsMs(),
             result.systemUtc.maxAbsMs, result.systemUtc.RmsMs());
+        out << Printf(
+            "  NTP replies: poll every %.0f s; %lld synchronised replies off true UTC by more "
+            "than the root dispersion they advertised (largest dispersion %.3f ms)\n",
+            n.pollS, static_cast<long long>(n.beyondDispersion), n.maxDispersionMs);
     }
     out << Printf("  virtual %.0f s in %.3f s real: %.0f times real time\n", result.virtualSeconds,
                   result.realSeconds,
@@ -219,7 +225,7 @@ SimulationResult RunSimulation(const RunOptions& options, std::ostream& out) {
                                     p.messageBoxes, p.module,     p.files};
     sync::SyncService service(servicePorts, observed, console);
     sim::SimDatagramSockets network;
-    NtpClients clients(options.ntpClients, s.durationS);
+    NtpClients clients(options.ntpClients, s.durationS, options.ntpPollS);
     if (options.ntpClients > 0) {
         pc.registry.SetDword(kParametersKey, "NtpServer", 1);
         service.ServeTimeWith(network, ntp::TimeServing::Mode::kCallerServes);

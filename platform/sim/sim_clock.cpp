@@ -10,6 +10,7 @@ constexpr int64_t kBillion = 1000000000;
 
 SimClock::SimClock(const SimClockConfig& config)
     : config_(config),
+      wander_(config.trueStart, config.wanderPpmPerHour, config.wanderSeed),
       now_(config.trueStart),
       system_(config.trueStart + config.initialOffset),
       tickBaseMs_(config.uptimeMs),
@@ -24,13 +25,15 @@ SimClock::SimClock(const SimClockConfig& config)
 uint64_t SimClock::InterruptsBy(int64_t trueTime) const {
     const __int128 elapsed = trueTime - config_.trueStart;
     if (elapsed <= 0) return 0;
-    return static_cast<uint64_t>(elapsed * (kBillion + config_.driftPpb) /
-                                 (static_cast<__int128>(config_.timeIncrement) * kBillion));
+    return static_cast<uint64_t>(
+        (elapsed * (kBillion + config_.driftPpb) + wander_.Phase(trueTime)) /
+        (static_cast<__int128>(config_.timeIncrement) * kBillion));
 }
 
 int64_t SimClock::InterruptTime(uint64_t index) const {
     // Smallest true time t with InterruptsBy(t) >= index.
     const __int128 scaled = static_cast<__int128>(index) * config_.timeIncrement * kBillion;
+    if (wander_.On()) return wander_.Solve(scaled, kBillion + config_.driftPpb);
     const __int128 rate = kBillion + config_.driftPpb;
     return config_.trueStart + static_cast<int64_t>((scaled + rate - 1) / rate);
 }
@@ -103,7 +106,10 @@ BOOL SimClock::SetSystemTimeAdjustment(DWORD adjustment, BOOL disabled) {
 int64_t SimClock::CounterAt(int64_t trueTime) const {
     const __int128 sinceBoot = static_cast<__int128>(trueTime - config_.trueStart) +
                                static_cast<__int128>(tickBaseMs_) * 10000;
-    return static_cast<int64_t>(sinceBoot * config_.counterFrequency / 10000000);
+    if (!wander_.On()) return static_cast<int64_t>(sinceBoot * config_.counterFrequency / 10000000);
+    return static_cast<int64_t>((sinceBoot * kBillion + wander_.Phase(trueTime)) *
+                                config_.counterFrequency /
+                                (static_cast<__int128>(10000000) * kBillion));
 }
 
 BOOL SimClock::QueryPerformanceCounter(LARGE_INTEGER* count) {

@@ -2,8 +2,10 @@
 // `timeIncrement` (nominal) 100-ns units, whose real period may be off by some parts per
 // billion; at each interrupt the system time advances by the current per-tick adjustment and
 // the tick counter by the nominal increment; a read returns the time as of the last
-// interrupt. The performance counter runs on true time. All time is virtual: it moves only
-// when Advance() or Sleep() is called.
+// interrupt. The performance counter runs on true time. The crystal may also wander
+// (`wanderPpmPerHour`, OscillatorWander): that drives the interrupt and the performance
+// counter alike, as one crystal drives both on a PC. All time is virtual: it moves only when
+// Advance() or Sleep() is called.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "platform/ports/system_clock.h"
+#include "platform/sim/oscillator_wander.h"
 
 namespace qxr::sim {
 
@@ -30,6 +33,10 @@ struct SimClockConfig {
     int64_t counterFrequency = 3579545;
     // Milliseconds since boot at the start (the tick counter wraps at 2^32).
     uint64_t uptimeMs = 3600000;
+    // The crystal's rate walks randomly by about this much per hour (0 = a steady rate), the
+    // walk seeded with `wanderSeed`.
+    double wanderPpmPerHour = 0;
+    uint32_t wanderSeed = 1;
 };
 
 class SimClock : public platform::SystemClock,
@@ -85,6 +92,7 @@ class SimClock : public platform::SystemClock,
     bool PrivilegeHeld() const { return !privilegeCheck_ || privilegeCheck_(); }
 
     SimClockConfig config_;
+    OscillatorWander wander_;
     int64_t now_;
     int64_t system_;        // system time as of interrupt number `counted_`
     uint64_t counted_ = 0;  // interrupts already applied to system_

@@ -53,6 +53,9 @@ TEST(OptionsTest, BadInputIsRefusedWithAReason) {
         {"--frobnicate", "1"},
         {"--offset", "nan"},
         {"--holdover-drift", "2000"},
+        {"--ntp-poll", "8"},
+        {"--ntp-poll", "2048"},
+        {"--wander", "-1"},
         {"--tracking-log", ""},
         {"gps-outage", "--plot-log", "x.csv"},
         {"--plot-log", "x.csv", "--tracking-log", "y.csv"},
@@ -79,6 +82,14 @@ TEST(OptionsTest, TrackingLogPlotLogAndHoldover) {
     EXPECT_EQ(plain.plotLogPath, "m.csv");
     EXPECT_EQ(plain.plotPath, "m.svg");
     EXPECT_DOUBLE_EQ(plain.scenario.holdoverDriftPpm, 0.5);  // the stated default
+    EXPECT_DOUBLE_EQ(plain.ntpPollS, 16);                    // today's clients
+    EXPECT_DOUBLE_EQ(plain.scenario.wanderPpmPerHour, 0);    // a steady crystal
+    RunOptions polled;
+    ASSERT_TRUE(
+        Parse({"--ntp-clients", "4", "--ntp-poll", "1024", "--wander", "2"}, &polled, &error))
+        << error;
+    EXPECT_DOUBLE_EQ(polled.ntpPollS, 1024);
+    EXPECT_DOUBLE_EQ(polled.scenario.wanderPpmPerHour, 2);
 }
 
 TEST(OptionsTest, UnknownOptionAndMissingValueAreToldApart) {

@@ -61,17 +61,22 @@ void NtpServer::Close() {
 
 void NtpServer::Serve(DWORD timeoutMs) {
     bool readable[2] = {false, false};
-    if (socketCount_ == 0 ||
-        sockets_.select(sockets_open_, socketCount_, timeoutMs, readable) <= 0) {
-        return;
-    }
+    const bool ready =
+        socketCount_ > 0 && sockets_.select(sockets_open_, socketCount_, timeoutMs, readable) > 0;
+    TakeReadings();
+    if (!ready) return;
     for (int i = 0; i < socketCount_; ++i) {
         if (readable[i]) ServeSocket(sockets_open_[i]);
     }
 }
 
 void NtpServer::ServeWaiting() {
+    TakeReadings();
     for (int i = 0; i < socketCount_; ++i) ServeSocket(sockets_open_[i]);
+}
+
+void NtpServer::TakeReadings() {
+    handover_.Take([this](const CardReading& reading) { served_.Apply(reading); });
 }
 
 int64_t NtpServer::Counter() {
@@ -119,8 +124,8 @@ void NtpServer::ServeSocket(platform::SOCKET s) {
             ++counts_.limited;
             continue;
         }
-        // Only a request that is answered takes the loop's readings and the card's state.
-        handover_.Take([this](const CardReading& reading) { served_.Apply(reading); });
+        // The newest of the loop's readings and the card's state for the answer.
+        TakeReadings();
         const int64_t receiveTime = TimeAt(received);
         BuildNtpReply(parsed, served_.Fields(receiveTime), FileTimeToNtp(receiveTime), reply);
         SetTransmitTimestamp(FileTimeToNtp(TimeAt(Counter())), reply);

@@ -43,6 +43,9 @@ class NtpServer {
     void Serve(DWORD timeoutMs);
     // Answers every request waiting, without waiting for more.
     void ServeWaiting();
+    // Applies what the loop has handed over since the last take: at every wake-up, whether
+    // a request came or not, so that no reading waits for a client.
+    void TakeReadings();
     void Close();
     const NtpServerCounts& Counts() const { return counts_; }
 

@@ -3,21 +3,30 @@
 namespace qxr::ntp {
 
 void ReadingHandover::Queue::Push(const CardReading& reading) {
-    if (count == kCapacity) {
-        first = (first + 1) % kCapacity;
+    if (count == kTimeCapacity) {
+        first = (first + 1) % kTimeCapacity;
         --count;
     }
-    items[(first + count) % kCapacity] = reading;
+    items[(first + count) % kTimeCapacity] = reading;
     ++count;
 }
 
 void ReadingHandover::Hand(const CardReading& reading) {
-    pending_.Push(reading);
+    if (reading.kind == CardReading::kStatus) {
+        pending_.status = reading;
+        pending_.statusNew = true;
+    } else {
+        pending_.times.Push(reading);
+    }
     if (!lock_.TryLock()) return;  // the server is taking: pass these on next time
-    for (int i = 0; i < pending_.count; ++i) shared_.Push(pending_.At(i));
+    for (int i = 0; i < pending_.times.count; ++i) shared_.times.Push(pending_.times.At(i));
+    if (pending_.statusNew) {
+        shared_.status = pending_.status;
+        shared_.statusNew = true;
+    }
     lock_.Unlock();
-    pending_.count = 0;
-    pending_.first = 0;
+    pending_.times.Clear();
+    pending_.statusNew = false;
 }
 
 }  // namespace qxr::ntp

@@ -1,8 +1,10 @@
 // Hands the loop's card readings to the NTP server's thread without ever making the loop
-// wait: the loop queues each reading privately and passes its queue on whenever the shared
-// one is free (try-lock); the server takes what has arrived before it answers. The loop
-// passes a few readings a second, so neither queue fills in practice; if one does, the
-// oldest readings give way, which only thins out the fit.
+// wait: the loop keeps its readings privately and passes them on whenever the shared side is
+// free (try-lock); the server takes what has arrived at every wake-up and before it answers.
+// The status is a latest value (only the card's present reference matters); time readings
+// have a queue of their own, which only a server that has not taken anything for
+// kTimeCapacity correction intervals (over 20 minutes at the default RampDuration) can
+// overflow; the oldest readings then give way, and the fit uses only its newest 64 anyway.
 #pragma once
 
 #include "sync_service/ntp_server/card_reading.h"
@@ -12,36 +14,49 @@ namespace qxr::ntp {
 
 class ReadingHandover {
   public:
-    static constexpr int kCapacity = 32;
+    static constexpr int kTimeCapacity = 128;
 
     // Loop side. Never blocks.
     void Hand(const CardReading& reading);
-    // Server side: applies every reading that has arrived to `apply`, in order.
+    // Server side: applies every time reading that has arrived to `apply`, in order, then the
+    // newest status if one has arrived.
     template <typename Apply>
     void Take(Apply apply) {
-        CardReading taken[kCapacity];
         int count = 0;
+        bool statusTaken = false;
         {
             sync::LockGuard guard(lock_);
-            count = shared_.count;
-            for (int i = 0; i < count; ++i) taken[i] = shared_.At(i);
-            shared_.first = 0;
-            shared_.count = 0;
+            count = shared_.times.count;
+            for (int i = 0; i < count; ++i) taken_[i] = shared_.times.At(i);
+            shared_.times.Clear();
+            statusTaken = shared_.statusNew;
+            if (statusTaken) takenStatus_ = shared_.status;
+            shared_.statusNew = false;
         }
-        for (int i = 0; i < count; ++i) apply(taken[i]);
+        for (int i = 0; i < count; ++i) apply(taken_[i]);
+        if (statusTaken) apply(takenStatus_);
     }
 
   private:
     struct Queue {
-        CardReading items[kCapacity];
+        CardReading items[kTimeCapacity];
         int first = 0;
         int count = 0;
-        const CardReading& At(int i) const { return items[(first + i) % kCapacity]; }
+        const CardReading& At(int i) const { return items[(first + i) % kTimeCapacity]; }
         void Push(const CardReading& reading);
+        void Clear() { first = count = 0; }
     };
-    Queue pending_;  // the loop's own
+    struct Side {
+        Queue times;
+        CardReading status;
+        bool statusNew = false;
+    };
+    Side pending_;  // the loop's own
     sync::ServiceLock lock_;
-    Queue shared_;
+    Side shared_;
+    // The server's own copies, taken out under the lock and applied after it.
+    CardReading taken_[kTimeCapacity];
+    CardReading takenStatus_;
 };
 
 }  // namespace qxr::ntp

@@ -57,6 +57,7 @@ void TimeServing::NoteStatus(int32_t reference) {
     CardReading reading;
     reading.kind = CardReading::kStatus;
     reading.reference = reference;
+    noted_ = reference;
     handover_.Hand(reading);
 }
 
@@ -67,6 +68,7 @@ void TimeServing::NoteTime(const CardTime* time, int64_t before) {
         reading = CardReading{};
         reading.kind = CardReading::kTimeFailed;
     }
+    reading.reference = noted_;  // the reference the card had when it was read
     handover_.Hand(reading);
 }
 

@@ -52,6 +52,7 @@ class TimeServing {
     platform::Platform& ports_;
     Mode mode_;
     int64_t frequency_ = 0;
+    int32_t noted_ = 0;  // the loop's last status
     ReadingHandover handover_;
     NtpServer server_;
     std::atomic<bool> stop_{false};

@@ -1,6 +1,8 @@
 // The NTP server's rules, each as one table: which requests are answered and how, the allow
 // list, the rate limit, what the replies say about the card, the card-fitted clock; then the
 // server in the service on the simulated PC.
+#include "sync_service/ntp_server/ntp_server.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_datagram_sockets.h"
 #include "sync_service/ntp_server/card_clock_fit.h"
 #include "sync_service/ntp_server/ntp_allow_list.h"
@@ -230,11 +233,34 @@ CardReading Status(int32_t reference) {
     return r;
 }
 
-CardReading Time(int64_t counter, int64_t cardTime) {
+// A time reading taken while the card's reference was `reference` (1 GPS, 2 on-board clock).
+CardReading Time(int64_t counter, int64_t cardTime, int32_t reference = 1) {
     CardReading r;
     r.kind = CardReading::kTime;
     r.counter = counter;
     r.cardTime = cardTime;
+    r.reference = reference;
+    return r;
+}
+
+// `n` readings 10 s apart on a 10 MHz counter, the first at `counter` and card time `time`.
+std::vector<CardReading> Readings(int64_t counter, int64_t time, int n, int32_t reference = 1) {
+    std::vector<CardReading> r;
+    for (int i = 0; i < n; ++i)
+        r.push_back(Time(counter + i * 10 * kSecond, time + i * 10 * kSecond, reference));
+    return r;
+}
+
+// GPS status and kConfirmReadings readings, the newest at counter c0 and card time `t`: a line
+// confirmed on GPS.
+constexpr int64_t kFirstCounter = 1000;
+constexpr int64_t c0 = kFirstCounter + (kConfirmReadings - 1) * 10 * kSecond;
+std::vector<CardReading> OnGps(int64_t t, std::vector<CardReading> then = {}) {
+    std::vector<CardReading> r = {Status(1)};
+    const std::vector<CardReading> line =
+        Readings(kFirstCounter, t - (c0 - kFirstCounter), kConfirmReadings);
+    r.insert(r.end(), line.begin(), line.end());
+    r.insert(r.end(), then.begin(), then.end());
     return r;
 }
 
@@ -249,38 +275,76 @@ TEST(ServedClockTest, FieldsFollowTheCard) {
         uint32_t dispersion;
         int64_t reference;
     };
+    const int64_t ms = 10000;
     const Case cases[] = {
         {"nothing read yet", {}, t0, 0, 0, 0},
         {"status but no time", {Status(1)}, t0, 0, 0, 0},
-        {"GPS", {Status(1), Time(1000, t0)}, t0, 1, 66, t0},
-        {"GPS, 100 s later", {Status(1), Time(1000, t0)}, t0 + 100 * kSecond, 1, 164, t0},
+        // A new line is served only once kConfirmReadings readings on GPS agree with it.
+        {"one reading on GPS", {Status(1), Time(1000, t0)}, t0, 0, 0, 0},
+        {"one reading short of confirming the line",
+         [&] {
+             std::vector<CardReading> r = {Status(1)};
+             const auto line = Readings(1000, t0, kConfirmReadings - 1);
+             r.insert(r.end(), line.begin(), line.end());
+             return r;
+         }(),
+         t0 + (kConfirmReadings - 2) * 10 * kSecond, 0, 0, 0},
+        {"confirmed on GPS", OnGps(t0), t0, 1, 66, t0},
+        {"GPS, 5 s after the reading", OnGps(t0), t0 + 5 * kSecond, 1, 76, t0},
+        {"GPS, within the age limit", OnGps(t0), t0 + 29 * kSecond, 1, 122, t0},
+        {"GPS, past the age limit", OnGps(t0), t0 + 31 * kSecond, 0, 0, 0},
+        {"reference time later than now", OnGps(t0), t0 - 60 * kSecond, 0, 0, 0},
+        {"a reading 1.5 ms off the line adds its residual",
+         OnGps(t0, {Time(c0 + 10 * kSecond, t0 + 10 * kSecond + 15 * ms / 10)}), t0 + 10 * kSecond,
+         1, 94, t0 + 10 * kSecond + 15 * ms / 10},
+        {"the same latch twice", OnGps(t0, {Time(c0, t0)}), t0, 1, 66, t0},
+        {"card set 10 min ahead on GPS", OnGps(t0, {Time(c0 + 10 * kSecond, t0 + 610 * kSecond)}),
+         t0 + 610 * kSecond, 0, 0, 0},
+        {"card set ahead, one reading short of confirming the new line",
+         [&] {
+             auto r = OnGps(t0);
+             const auto line =
+                 Readings(c0 + 10 * kSecond, t0 + 610 * kSecond, kConfirmReadings - 1);
+             r.insert(r.end(), line.begin(), line.end());
+             return r;
+         }(),
+         t0 + 610 * kSecond + (kConfirmReadings - 2) * 10 * kSecond, 0, 0, 0},
+        {"card set ahead, the new line confirmed",
+         [&] {
+             auto r = OnGps(t0);
+             const auto line = Readings(c0 + 10 * kSecond, t0 + 610 * kSecond, kConfirmReadings);
+             r.insert(r.end(), line.begin(), line.end());
+             return r;
+         }(),
+         t0 + 610 * kSecond + (kConfirmReadings - 1) * 10 * kSecond, 1, 66,
+         t0 + 610 * kSecond + (kConfirmReadings - 1) * 10 * kSecond},
+        {"card set back 1 h on the on-board clock forgets the GPS reading",
+         OnGps(t0, {Status(2), Time(c0 + 10 * kSecond, t0 - 3590 * kSecond, 2)}),
+         t0 - 3590 * kSecond, 0, 0, 0},
         {"on-board clock after GPS",
-         {Status(1), Time(1000, t0), Status(2), Time(2000, t0 + kSecond)},
-         t0 + 1000 * kSecond,
-         1,
-         1049,
-         t0},
-        {"on-board clock, never GPS", {Status(2), Time(1000, t0)}, t0, 0, 0, 0},
-        {"reference none", {Status(1), Time(1000, t0), Status(0)}, t0, 0, 0, 0},
-        {"time read failed", {Status(1), Time(1000, t0), failed}, t0, 0, 0, 0},
-        {"read again",
-         {Status(1), Time(1000, t0), failed, Time(2000, t0 + kSecond)},
-         t0 + kSecond,
-         1,
-         66,
-         t0 + kSecond},
-        {"dispersion just under 1 s",
-         {Status(1), Time(1000, t0), Status(2)},
-         t0 + 66000 * kSecond,
-         1,
-         64947,
-         t0},
-        {"dispersion past 1 s",
-         {Status(1), Time(1000, t0), Status(2)},
-         t0 + 66667 * kSecond,
+         OnGps(t0, {Status(2), Time(c0 + 1000 * kSecond, t0 + 1000 * kSecond, 2)}),
+         t0 + 1000 * kSecond, 1, 1049, t0},
+        {"GPS back with the on-board readings still in the line",
+         OnGps(t0, {Status(2), Time(c0 + 1000 * kSecond, t0 + 1000 * kSecond, 2), Status(1),
+                    Time(c0 + 1010 * kSecond, t0 + 1010 * kSecond)}),
+         t0 + 1010 * kSecond, 1, 197, t0 + 1010 * kSecond},
+        {"on-board clock, never GPS",
+         {Status(2), Time(1000, t0, 2), Time(1000 + 10 * kSecond, t0 + 10 * kSecond, 2),
+          Time(1000 + 20 * kSecond, t0 + 20 * kSecond, 2)},
+         t0 + 20 * kSecond,
          0,
          0,
          0},
+        {"reference none", OnGps(t0, {Status(0)}), t0, 0, 0, 0},
+        {"time read failed", OnGps(t0, {failed}), t0, 0, 0, 0},
+        {"read again", OnGps(t0, {failed, Time(c0 + 10 * kSecond, t0 + 10 * kSecond)}),
+         t0 + 10 * kSecond, 1, 66, t0 + 10 * kSecond},
+        {"dispersion just under 1 s",
+         OnGps(t0, {Status(2), Time(c0 + 66000 * kSecond, t0 + 66000 * kSecond, 2)}),
+         t0 + 66000 * kSecond, 1, 64947, t0},
+        {"dispersion past 1 s",
+         OnGps(t0, {Status(2), Time(c0 + 66667 * kSecond, t0 + 66667 * kSecond, 2)}),
+         t0 + 66667 * kSecond, 0, 0, 0},
     };
     for (const Case& c : cases) {
         ServedClock clock(10000000);
@@ -305,12 +369,15 @@ TEST(CardClockFitTest, AveragesTheCardsMillisecondsAndRestartsOnAJump) {
     CardClockFit fit(frequency);
     double sumSquares = 0, worst = 0;
     int samples = 0;
+    int64_t lastCounter = 0, lastTime = 0;
     for (int i = 0; i < 200; ++i) {
         const int64_t trueTime = kBase + i * 10 * kSecond;
         const auto counterAt = [&](int64_t t) {
             return static_cast<int64_t>(std::llround((t - kBase) * 1e-7 * frequency * rate));
         };
-        fit.Add(counterAt(trueTime + late(random)), trueTime + 5000);
+        lastCounter = counterAt(trueTime + late(random));
+        lastTime = trueTime + 5000;
+        fit.Add(lastCounter, lastTime);
         if (i < CardClockFit::kReadings) continue;
         // Served 4 s after the reading, between two readings.
         int64_t served = 0;
@@ -323,6 +390,9 @@ TEST(CardClockFitTest, AveragesTheCardsMillisecondsAndRestartsOnAJump) {
     // Without the fit (the last reading alone) the RMS would be about 0.29 ms.
     EXPECT_LT(std::sqrt(sumSquares / samples), 1000);  // 0.1 ms
     EXPECT_LT(worst, 3000);
+    // The same latch read twice (a short RampDuration) is skipped, not a new start.
+    fit.Add(lastCounter, lastTime);
+    EXPECT_EQ(fit.Count(), CardClockFit::kReadings);
     // The card's clock jumps 5 ms (GPS back after holdover): the fit starts again on it.
     const int64_t last = kBase + 200 * 10 * kSecond;
     fit.Add(static_cast<int64_t>(std::llround((last - kBase) * 1e-7 * frequency * rate)),
@@ -332,6 +402,72 @@ TEST(CardClockFitTest, AveragesTheCardsMillisecondsAndRestartsOnAJump) {
     int64_t t = 0;
     EXPECT_FALSE(fit.TimeAt(INT64_MIN, &t));
     EXPECT_FALSE(fit.TimeAt(INT64_MAX, &t));
+}
+
+TEST(CardReadingTest, TheLatchMustAgreeWithTheCardsMilliseconds) {
+    // The request ran from counter 10 s to 10 s + 0.2 ms on a 10 MHz counter; the card's
+    // second began at the latch, so the counter since the latch is the card's milliseconds.
+    const int64_t f = 10000000, before = 10 * f, after = before + 2000;
+    struct Case {
+        const char* what;
+        int millisecond;
+        int64_t latch;  // 0: the driver gave none
+        bool made;
+        int64_t counter;
+    };
+    const Case cases[] = {
+        {"latch 300 ms back, card at 300 ms", 300, before - 3000000, true, before - 3000000},
+        {"latch a little later than the milliseconds say", 300, before - 2990000, true,
+         before - 2990000},
+        {"latch of the previous second", 50, before - 10500000, false, 0},
+        {"latch 1 s older than the milliseconds say", 300, before - 13000000, false, 0},
+        {"latch 5 ms off", 300, before - 3050000, false, 0},
+        {"latch after the request", 0, after + 10, false, 0},
+        {"no latch: the middle of the request", 300, 0, true, before + 1000},
+    };
+    for (const Case& c : cases) {
+        CardTime time{};
+        time.year = 2026, time.month = 12, time.day = 7, time.hour = 1, time.second = 5;
+        time.millisecond = c.millisecond;
+        time.latchCounterLow = static_cast<uint32_t>(c.latch & 0xFFFFFFFF);
+        time.latchCounterHigh = static_cast<uint32_t>(c.latch >> 32);
+        CardReading reading;
+        EXPECT_EQ(MakeTimeReading(time, before, after, f, &reading), c.made) << c.what;
+        if (c.made) {
+            EXPECT_EQ(reading.counter, c.counter) << c.what;
+        }
+    }
+}
+
+TEST(ReadingHandoverTest, TheServerTakesTheLoopsReadingsAtEveryWakeUp) {
+    // No request for 90 s while the loop hands a status every 0.5 s and a time reading
+    // every 10 s (the last 20 s before the request): the readings must reach the fit
+    // although forty statuses came after the last of them, so the first request is
+    // answered synchronised.
+    sim::SimClock clock;
+    sim::SimDatagramSockets network;
+    ReadingHandover handover;
+    NtpSettings settings;
+    NtpServer server(network, clock, clock, handover, settings);
+    ASSERT_EQ(server.Open(), 0);
+    for (int pass = 0; pass < 180; ++pass) {
+        handover.Hand(Status(1));
+        if (pass % 20 == 0 && pass <= 140) {
+            LARGE_INTEGER counter{};
+            clock.QueryPerformanceCounter(&counter);
+            handover.Hand(Time(counter.QuadPart, clock.TrueTime()));
+        }
+        server.Serve(1);  // nothing comes: the wait times out
+        clock.Advance(5000000);
+    }
+    platform::SocketAddress from;
+    from.address[0] = 10, from.port = 40000;
+    network.Deliver(from, 123, Request(4, 3));
+    server.ServeWaiting();
+    const std::vector<sim::SimDatagram> replies = network.TakeSent();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].data[0] >> 6, 0);  // LI 0
+    EXPECT_EQ(replies[0].data[1], 1);       // stratum 1
 }
 
 }  // namespace
@@ -372,7 +508,7 @@ ServedRun RunServing(
     SyncService service(m.ports, m.card, m.console);
     service.ServeTimeWith(network, ntp::TimeServing::Mode::kCallerServes);
     ServedRun run;
-    m.At(25300, [&] {
+    m.At(85300, [&] {  // the line confirmed by kConfirmReadings readings
         std::vector<uint8_t> request(48, 0);
         request[0] = (4 << 3) | 3;
         for (const auto& client : clients) network.Deliver(client, 123, request);
@@ -380,7 +516,7 @@ ServedRun RunServing(
         run.replies = network.TakeSent();
         run.replyTrueTimes.assign(run.replies.size(), m.clock.TrueTime());
     });
-    m.StopAt(40000);
+    m.StopAt(100000);
     EXPECT_TRUE(service.RunDispatcher());
     run.events = m.Logged();
     run.corrections = m.card.timeCallsAt.size();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace qxr::sim {
 namespace {
 
@@ -46,6 +48,41 @@ TEST(SimClockTest, DriftMakesTheClockGainAgainstTrueTime) {
     const int64_t gained = clock.SystemTime() - start - 3600LL * 10000000;
     // 360 ms gained, within one tick of quantization.
     EXPECT_NEAR(static_cast<double>(gained), 3600000.0, 100144.0);
+}
+
+TEST(SimClockTest, AWanderingCrystalDrivesTheInterruptAndTheCounterAlike) {
+    SimClockConfig config;
+    config.wanderPpmPerHour = 2;
+    config.counterFrequency = 10000000;
+    SimClock clock(config), same(config);
+    config.wanderSeed = 2;
+    SimClock other(config);
+    const int64_t start = clock.TrueTime();
+    const int64_t counterStart = clock.CounterAt(start);
+    for (int s = 0; s < 6 * 3600; ++s) {
+        clock.Advance(10000000);
+        same.Advance(10000000);
+        other.Advance(10000000);
+    }
+    const int64_t now = clock.TrueTime();
+    const int64_t counted = clock.CounterAt(now) - counterStart;  // 100-ns units at 10 MHz
+    const int64_t gained = counted - (now - start);
+    // Six hours of a 2 ppm-per-hour walk: milliseconds gained or lost, not nothing.
+    EXPECT_GT(std::llabs(gained), 1000);
+    EXPECT_LT(std::llabs(gained), 1000000);
+    // The interrupt counts the same crystal: within a tick of the counter.
+    EXPECT_NEAR(static_cast<double>(clock.InterruptCount() * 156250), static_cast<double>(counted),
+                156250.0);
+    // Seeded: the same walk for the same seed, another for another.
+    EXPECT_EQ(same.CounterAt(now), clock.CounterAt(now));
+    EXPECT_NE(other.CounterAt(now), clock.CounterAt(now));
+    // The next interrupt falls exactly where the interrupt count steps.
+    const int64_t next = clock.InterruptAtOrAfter(now + 1);
+    const uint64_t before = clock.InterruptCount();
+    clock.Advance(next - 1 - now);
+    EXPECT_EQ(clock.InterruptCount(), before);
+    clock.Advance(1);
+    EXPECT_EQ(clock.InterruptCount(), before + 1);
 }
 
 TEST(SimClockTest, CounterRunsOnTrueTimeAndTickCounterWraps) {
