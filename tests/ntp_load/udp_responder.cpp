@@ -1,0 +1,54 @@
+// udp_responder: the least a Winsock NTP responder can do, so that the load benchmark
+// measures Wine's own socket path beside QxrSync: one UDP socket, blocking recvfrom, a
+// 48-byte reply in mode 4 carrying the request's transmit timestamp as its origin. No clock,
+// no checks beyond the length. Runs until killed.
+//
+//   udp_responder.exe PORT [RCVBUF_BYTES]
+#include <winsock2.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    const int port = argc >= 2 ? std::atoi(argv[1]) : 0;
+    const int rcvbuf = argc >= 3 ? std::atoi(argv[2]) : 0;
+    if (argc < 2 || argc > 3 || port < 1 || port > 65535 || rcvbuf < 0) {
+        std::fprintf(stderr, "usage: udp_responder PORT [RCVBUF_BYTES]\n");
+        return 2;
+    }
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+        std::fprintf(stderr, "udp_responder: WSAStartup failed\n");
+        return 1;
+    }
+    const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<u_short>(port));
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (s == INVALID_SOCKET ||
+        bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        std::fprintf(stderr, "udp_responder: cannot bind UDP port %d (error %d)\n", port,
+                     WSAGetLastError());
+        return 1;
+    }
+    if (rcvbuf > 0) {
+        setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&rcvbuf), sizeof rcvbuf);
+    }
+    std::printf("udp_responder: answering on port %d\n", port);
+    std::fflush(stdout);
+    char request[512], reply[48];
+    for (;;) {
+        sockaddr_in from = {};
+        int from_len = sizeof from;
+        const int n =
+            recvfrom(s, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from), &from_len);
+        if (n < 48) continue;  // an error (e.g. a refused earlier reply) or a short datagram
+        std::memset(reply, 0, sizeof reply);
+        reply[0] = static_cast<char>((request[0] & 0x38) | 4);  // LI 0, its version, server
+        reply[1] = 1;                                           // stratum 1
+        std::memcpy(reply + 24, request + 40, 8);               // origin = its transmit time
+        sendto(s, reply, sizeof reply, 0, reinterpret_cast<const sockaddr*>(&from), from_len);
+    }
+}
