@@ -41,9 +41,10 @@ qxr_wine_pid() {
     local name=$1 dir pid comm arg0
     for dir in /proc/[0-9]*; do
         pid=${dir#/proc/}
-        tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+        { tr '\0' '\n' <"$dir/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" ||
+            continue
         comm=$(cat "$dir/comm" 2>/dev/null)
-        arg0=$(tr '\0' '\n' <"$dir/cmdline" 2>/dev/null | head -n 1)
+        arg0=$({ tr '\0' '\n' <"$dir/cmdline"; } 2>/dev/null | head -n 1)
         arg0=${arg0##*[/\\]}
         if [ "${comm,,}" = "${name,,}" ] || [ "${arg0,,}" = "${name,,}" ]; then
             echo "$pid"

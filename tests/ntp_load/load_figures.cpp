@@ -55,14 +55,17 @@ int NextRefineRate(const std::vector<StepFigures>& steps, double max_loss_pct, d
     if (clean == 0) return 0;
     int lossy = 0;
     for (const StepFigures& s : steps) {
-        if (s.rate > clean && (lossy == 0 || s.rate < lossy)) lossy = s.rate;
+        if (s.rate > clean && s.sent > 0 && s.loss_pct >= max_loss_pct &&
+            (lossy == 0 || s.rate < lossy)) {
+            lossy = s.rate;
+        }
     }
     if (lossy == 0 || lossy - clean <= clean * min_gap_pct / 100.0) return 0;
     return clean + (lossy - clean) / 2;
 }
 
 PaceDecision Pace(int64_t elapsed_ns, double interval_ns, int64_t next, int64_t total,
-                  int64_t max_late_ns) {
+                  int64_t max_late_ns, int64_t max_burst) {
     PaceDecision d;
     if (elapsed_ns < 0 || next >= total) return d;
     // Due: every i with i * interval <= elapsed. Too late: every i with i * interval earlier
@@ -75,7 +78,7 @@ PaceDecision Pace(int64_t elapsed_ns, double interval_ns, int64_t next, int64_t 
                      : std::min<int64_t>(total, static_cast<int64_t>(std::ceil(
                                                     static_cast<double>(late_ns) / interval_ns)));
     d.skip = std::max<int64_t>(0, too_late - next);
-    d.send = std::max<int64_t>(0, due - std::max(next, too_late));
+    d.send = std::min(max_burst, std::max<int64_t>(0, due - std::max(next, too_late)));
     return d;
 }
 

@@ -36,23 +36,24 @@ int HighestCleanRate(const std::vector<StepFigures>& steps, double max_loss_pct,
                      double max_skip_pct);
 
 // The rate to try next when refining: halfway between the highest clean rate and the lowest
-// rate above it that was not clean; 0 when there is no such pair or they are closer than
-// min_gap_pct of the clean rate.
+// rate above it that lost max_loss_pct or more; 0 when there is no such pair or they are
+// closer than min_gap_pct of the clean rate. A step without loss that the generator could not
+// offer (it skipped too much) proves nothing either way.
 int NextRefineRate(const std::vector<StepFigures>& steps, double max_loss_pct, double max_skip_pct,
                    double min_gap_pct);
 
 // Pacing by the clock: request i is due at i * interval_ns after the step's start. At
 // elapsed_ns, with `next` the first request neither sent nor skipped of `total`, the requests
-// due more than max_late_ns ago are skipped (the generator itself stalled: sending them all
-// now would be a burst no client makes, overflowing the server's buffer whatever it does)
-// and those due since then are sent. A send is therefore never larger than
-// max_late_ns / interval_ns + 1 requests.
+// due more than max_late_ns ago are skipped (the generator itself stalled) and of those due
+// since then at most max_burst are sent now, the rest in the following sends: the overdue
+// requests are spread, never sent as one burst no client makes, which would overflow the
+// server's receive buffer whatever the server does.
 struct PaceDecision {
     int64_t skip = 0;
     int64_t send = 0;
 };
 PaceDecision Pace(int64_t elapsed_ns, double interval_ns, int64_t next, int64_t total,
-                  int64_t max_late_ns);
+                  int64_t max_late_ns, int64_t max_burst);
 
 // The host's UDP receive-buffer errors (the "Udp:" RcvbufErrors of /proc/net/snmp text);
 // false when the text has no such field.

@@ -66,6 +66,9 @@ TEST(LoadFigures, RefiningHalvesTheGapAboveTheHighestCleanRate) {
         const auto answered = static_cast<size_t>(1000 - loss_pct * 10);
         return SummarizeStep(rate, 1000, std::vector<int64_t>(answered, 1));
     };
+    auto not_offered = [](int rate) {  // no loss, but a tenth skipped by the generator
+        return SummarizeStep(rate, 900, std::vector<int64_t>(900, 1), 100);
+    };
     const Row rows[] = {
         {{step(1000, 0), step(2000, 0), step(4000, 30)}, 3000},
         {{step(1000, 0), step(4000, 30), step(3000, 5)}, 2000},  // the lowest lossy above
@@ -75,6 +78,7 @@ TEST(LoadFigures, RefiningHalvesTheGapAboveTheHighestCleanRate) {
         {{step(10000, 0), step(10200, 3)}, 0},      // 2 % apart: fine enough
         {{step(10000, 0), step(10400, 3)}, 10200},  // 4 % apart: halved
         {{step(1000, 0), step(5000, 2), step(9000, 0), step(12000, 40)}, 10500},  // noise below
+        {{step(1000, 0), not_offered(2000), step(4000, 30)}, 2500},               // proves nothing
     };
     for (const Row& r : rows) EXPECT_EQ(NextRefineRate(r.steps, 1.0, 5.0, 3.0), r.expected);
 }
@@ -89,17 +93,20 @@ TEST(LoadFigures, PacingNeverBurstsAfterAStall) {
         int64_t send;
     };
     constexpr int64_t kMs = 1000000;
+    // 20,000/s: a request every 50 us; late by more than 10 ms: skipped; at most 40 at once.
     const Row rows[] = {
-        {0, 20000, 0, 40000, 0, 1},            // the first request goes at the start
-        {kMs, 20000, 1, 40000, 0, 20},         // on time: the 20 due in 1 ms
-        {10 * kMs, 20000, 1, 40000, 159, 41},  // a 10 ms stall: 41 sent, not 200
-        {10 * kMs, 20000, 201, 40000, 0, 0},   // nothing new due
-        {3 * kMs, 1000, 1, 2000, 0, 3},        // 2 ms late exactly is still sent
-        {2000 * kMs, 1000, 1990, 2000, 8, 2},  // the end: never beyond the total
+        {0, 20000, 0, 40000, 0, 1},             // the first request goes at the start
+        {kMs, 20000, 1, 40000, 0, 20},          // on time: the 20 due in 1 ms
+        {10 * kMs, 20000, 1, 40000, 0, 40},     // a 10 ms stall: 40 now, not 200
+        {11 * kMs, 20000, 41, 40000, 0, 40},    // the rest spread over the next sends
+        {30 * kMs, 20000, 41, 40000, 359, 40},  // 20 ms behind: the oldest skipped
+        {10 * kMs, 20000, 201, 40000, 0, 0},    // nothing new due
+        {12 * kMs, 1000, 1, 2000, 1, 11},       // 10 ms late exactly is still sent
+        {2000 * kMs, 1000, 1985, 2000, 5, 10},  // the end: never beyond the total
         {-1, 1000, 0, 2000, 0, 0},
     };
     for (const Row& r : rows) {
-        const PaceDecision d = Pace(r.elapsed_ns, 1e9 / r.rate, r.next, r.total, 2 * kMs);
+        const PaceDecision d = Pace(r.elapsed_ns, 1e9 / r.rate, r.next, r.total, 10 * kMs, 40);
         EXPECT_EQ(d.skip, r.skip) << "at " << r.elapsed_ns << " ns, " << r.rate << "/s";
         EXPECT_EQ(d.send, r.send) << "at " << r.elapsed_ns << " ns, " << r.rate << "/s";
     }

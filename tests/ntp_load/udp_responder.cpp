@@ -1,10 +1,14 @@
 // udp_responder: the least a Winsock NTP responder can do, so that the load benchmark
 // measures Wine's own socket path beside QxrSync: one UDP socket, blocking recvfrom, a
 // 48-byte reply in mode 4 carrying the request's transmit timestamp as its origin. No clock,
-// no checks beyond the length. Runs until killed.
+// no checks beyond the length. It runs in the REALTIME priority class with a normal thread
+// priority, as QxrSync's server thread does, so that both meet the machine's other load
+// alike. Runs until killed.
 //
 //   udp_responder.exe PORT [RCVBUF_BYTES]
 #include <winsock2.h>
+// winsock2.h before windows.h
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +21,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: udp_responder PORT [RCVBUF_BYTES]\n");
         return 2;
     }
+    SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS);
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
         std::fprintf(stderr, "udp_responder: WSAStartup failed\n");
