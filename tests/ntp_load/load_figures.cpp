@@ -55,10 +55,8 @@ int NextRefineRate(const std::vector<StepFigures>& steps, double max_loss_pct, d
     if (clean == 0) return 0;
     int lossy = 0;
     for (const StepFigures& s : steps) {
-        if (s.rate > clean && s.sent > 0 && s.loss_pct >= max_loss_pct &&
-            (lossy == 0 || s.rate < lossy)) {
-            lossy = s.rate;
-        }
+        // Above the clean rate every step is lossy or was not offered: either bounds the gap.
+        if (s.rate > clean && (lossy == 0 || s.rate < lossy)) lossy = s.rate;
     }
     if (lossy == 0 || lossy - clean <= clean * min_gap_pct / 100.0) return 0;
     return clean + (lossy - clean) / 2;

@@ -36,9 +36,9 @@ int HighestCleanRate(const std::vector<StepFigures>& steps, double max_loss_pct,
                      double max_skip_pct);
 
 // The rate to try next when refining: halfway between the highest clean rate and the lowest
-// rate above it that lost max_loss_pct or more; 0 when there is no such pair or they are
-// closer than min_gap_pct of the clean rate. A step without loss that the generator could not
-// offer (it skipped too much) proves nothing either way.
+// rate tried above it (lossy, or not offered: the generator skipped too much, so nothing can
+// be learnt there either); 0 when there is no such pair or they are closer than min_gap_pct
+// of the clean rate.
 int NextRefineRate(const std::vector<StepFigures>& steps, double max_loss_pct, double max_skip_pct,
                    double min_gap_pct);
 

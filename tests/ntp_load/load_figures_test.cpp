@@ -78,7 +78,8 @@ TEST(LoadFigures, RefiningHalvesTheGapAboveTheHighestCleanRate) {
         {{step(10000, 0), step(10200, 3)}, 0},      // 2 % apart: fine enough
         {{step(10000, 0), step(10400, 3)}, 10200},  // 4 % apart: halved
         {{step(1000, 0), step(5000, 2), step(9000, 0), step(12000, 40)}, 10500},  // noise below
-        {{step(1000, 0), not_offered(2000), step(4000, 30)}, 2500},               // proves nothing
+        {{step(1000, 0), not_offered(2000), step(4000, 30)}, 1500},  // not offered: a bound
+        {{step(1000, 0), not_offered(1500), step(4000, 30)}, 1250},
     };
     for (const Row& r : rows) EXPECT_EQ(NextRefineRate(r.steps, 1.0, 5.0, 3.0), r.expected);
 }
