@@ -25,7 +25,7 @@ load=${NTP_LOAD:-$root/build/release/tests/ntp_load/ntp_load}
 seconds=${NTP_LOAD_SECONDS:-2}
 refine=${NTP_LOAD_REFINE:-4}
 responder_rcvbuf=${UDP_RESPONDER_RCVBUF:-262144}
-wine_port=11230 chrony_port=11231 responder_port=11232
+wine_port=11230 chrony_port=11231 responder_port=11232 # and 11233
 
 export QXR_WINE_ARCH=x86_64
 export QXR_WINE_PROBE=$x64/tests/wine/harness/qxrprobe.exe
@@ -119,20 +119,27 @@ gaps=$(awk -v s="$load_start" -v e="$load_end" '
 read -r worst_gap load_gaps quiet_gap <<<"$gaps"
 
 # --- The trivial responder under Wine, in the same session right after QxrSync (the driver
-# still loaded, QxrSync removed).
-qxr_wine_run_bg responder x86_64 udp_responder.exe "$responder_port" "$responder_rcvbuf"
-if ! qxr_wine_wait_for_line responder "answering on port $responder_port" 30; then
-    echo "FAIL: udp_responder did not start under Wine"
-    qxr_wine_wait_bg responder 1
-    exit 1
-fi
-responder_pid=$(qxr_wine_pid udp_responder.exe)
-echo "=== udp_responder under Wine (pid $responder_pid, wineserver $wineserver_pid), port $responder_port, SO_RCVBUF $responder_rcvbuf (load average $(cut -d' ' -f1-3 /proc/loadavg))"
-rc=0
-ladder responder "$responder_port" $responder_pid $wineserver_pid || rc=$?
-kill "$(cat "$out/responder.pid")" 2>/dev/null
-qxr_wine_wait_bg responder 10 >/dev/null || true
-[ "$rc" = 0 ] || { echo "FAIL: the generator could not run against udp_responder"; exit 1; }
+# still loaded, QxrSync removed): its blocking recvfrom loop, then its select loop (a
+# non-blocking drain after select, the other cheap loop), each on a port of its own.
+# responder NAME PORT [select]
+responder() {
+    local name=$1 port=$2 rc=0 pid
+    qxr_wine_run_bg "$name" x86_64 udp_responder.exe "$port" "$responder_rcvbuf" ${3:+"$3"}
+    if ! qxr_wine_wait_for_line "$name" "answering on port $port" 30; then
+        echo "FAIL: udp_responder ${3:-} did not start under Wine"
+        qxr_wine_wait_bg "$name" 1
+        exit 1
+    fi
+    pid=$(qxr_wine_pid udp_responder.exe)
+    echo "=== udp_responder ${3:-blocking} under Wine (pid $pid, wineserver $wineserver_pid)," \
+        "port $port, SO_RCVBUF $responder_rcvbuf (load average $(cut -d' ' -f1-3 /proc/loadavg))"
+    ladder "$name" "$port" $pid $wineserver_pid || rc=$?
+    kill "$(cat "$out/$name.pid")" 2>/dev/null
+    qxr_wine_wait_bg "$name" 10 >/dev/null || true
+    [ "$rc" = 0 ] || { echo "FAIL: the generator could not run against udp_responder ${3:-}"; exit 1; }
+}
+responder responder "$responder_port"
+responder responder_select $((responder_port + 1)) select
 
 # --- chronyd -x with local stratum 1 on its own port, its files in the work directory.
 # It drops root to its own user, which must be able to write there.
@@ -163,18 +170,21 @@ kill "$chrony_pid" 2>/dev/null
 wait "$chrony_pid" 2>/dev/null
 [ "$rc" = 0 ] || { echo "FAIL: the generator could not run against chronyd"; exit 1; }
 
-wine_best=$(best_rate qxrsync) responder_best=$(best_rate responder) chrony_best=$(best_rate chronyd)
+wine_best=$(best_rate qxrsync) chrony_best=$(best_rate chronyd)
+responder_best=$(best_rate responder) select_best=$(best_rate responder_select)
 echo
 echo "=== NTP load, one run: highest rate answered with under 1 % loss ($seconds s per rate," \
     "64 source addresses; CPU: the server and its wineserver during the ladder)"
-row() { printf '  %-22s %8s/s  %-34s cpu %s\n' "$1" "$2" "$(at_rate "$3" "$2")" "$(cat "$out/$3.cpu")"; }
-row "udp_responder (Wine)" "$responder_best" responder
+row() { printf '  %-28s %8s/s  %-36s cpu %s\n' "$1" "$2" "$(at_rate "$3" "$2")" "$(cat "$out/$3.cpu")"; }
 row "QxrSync (Wine)" "$wine_best" qxrsync
+row "udp_responder (Wine, blocking)" "$responder_best" responder
+row "udp_responder (Wine, select)" "$select_best" responder_select
 row "chronyd -x (native)" "$chrony_best" chronyd
-awk -v w="$wine_best" -v t="$responder_best" -v c="$chrony_best" 'BEGIN {
-    if (t > 0) printf "  QxrSync / trivial responder: %.0f %% (goal: 90 %% or more)\n", 100 * w / t
-    if (c > 0) printf "  QxrSync / chronyd: %.0f %%, trivial responder / chronyd: %.0f %%\n", 100 * w / c, 100 * t / c }'
-for name in responder qxrsync chronyd; do
+awk -v w="$wine_best" -v t="$responder_best" -v s="$select_best" -v c="$chrony_best" 'BEGIN {
+    if (t > 0) printf "  QxrSync / trivial responder (blocking recvfrom): %.0f %% (goal: 90 %% or more)\n", 100 * w / t
+    if (s > 0) printf "  QxrSync / trivial responder (select loop): %.0f %%\n", 100 * w / s
+    if (c > 0) printf "  QxrSync / chronyd: %.1f %%, trivial responders / chronyd: %.1f %% and %.1f %%\n", 100 * w / c, 100 * t / c, 100 * s / c }'
+for name in qxrsync responder responder_select chronyd; do
     last_loss=$(awk '$1 == "rate" && index($0, "(refining)") == 0 { l = $9 } END { print l }' "$out/$name.load")
     awk -v l="$last_loss" -v n="$name" 'BEGIN { if (l + 0 < 1) print "  (" n " lost under 1 % even at the top rate: its figure is a lower bound)" }'
 done
