@@ -20,7 +20,8 @@
 // answered again after it ended (for a flood scenario, with tests/ntp_load/cpu_time.sh).
 //
 // Only loopback servers are accepted: this is a load test, never to be aimed at a network.
-// Every run is bounded: each rate lasts its seconds plus one second for late replies, and
+// Every run is bounded: each rate lasts its seconds plus at most one second for late replies
+// (until none came for 200 ms), and
 // the ladder stops after the first rate that loses more than --stop-loss percent.
 #include <arpa/inet.h>
 #include <errno.h>
@@ -238,10 +239,12 @@ struct Counters {
     int64_t foreign = 0;  // replies that answer none of the live requests
 };
 
-void DrainReplies(const Sources& s, int timeout_ms, const std::vector<Requests*>& live,
-                  Counters* c) {
+// Reads what has arrived (waiting up to timeout_ms for it); returns the valid replies read.
+int64_t DrainReplies(const Sources& s, int timeout_ms, const std::vector<Requests*>& live,
+                     Counters* c) {
     epoll_event events[256];
     const int n = epoll_wait(s.epoll(), events, 256, timeout_ms);
+    int64_t got = 0;
     for (int e = 0; e < n; ++e) {
         const int fd = s.fd(static_cast<int>(events[e].data.u32));
         unsigned char buf[512];
@@ -269,8 +272,10 @@ void DrainReplies(const Sources& s, int timeout_ms, const std::vector<Requests*>
             }
             r->answered[index] = 1;
             r->latency_ns.push_back(now - r->sent_ns[index]);
+            ++got;
         }
     }
+    return got;
 }
 
 // Sends r's requests paced at `rate` (skipping what falls more than kMaxLateNs behind),
@@ -307,13 +312,16 @@ void Offer(const Sources& s, Requests* r, int rate, const std::vector<Requests*>
     }
 }
 
-// Late replies: until `until` or until every live request is answered.
+// Late replies: until `until`, until every live request is answered, or until none came for
+// 200 ms (the server has emptied its queue; what is still missing was dropped).
 void DrainUntil(const Sources& s, int64_t until, const std::vector<Requests*>& live, Counters* c) {
+    int64_t last_reply = NowNs();
     for (;;) {
         bool open = false;
         for (const Requests* r : live) open = open || !r->AllAnswered();
-        if (!open || NowNs() >= until) return;
-        DrainReplies(s, 10, live, c);
+        const int64_t now = NowNs();
+        if (!open || now >= until || now - last_reply >= 200000000) return;
+        if (DrainReplies(s, 10, live, c) > 0) last_reply = NowNs();
     }
 }
 

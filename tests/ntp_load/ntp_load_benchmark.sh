@@ -62,7 +62,7 @@ ladder() {
     cpu0=$(qxr_cpu_seconds "$@")
     start=$(date -u +%s.%N)
     "$load" --port "$port" --seconds "$seconds" --sources 64 --refine "$refine" \
-        --rates 1000,2000,4000,7000,10000,15000,20000,30000,50000,80000,120000,200000 \
+        --rates 500,1000,2000,4000,7000,10000,15000,20000,30000,50000,80000,120000,200000 \
         >"$out/$name.load" 2>&1 || rc=$?
     end=$(date -u +%s.%N)
     cpu1=$(qxr_cpu_seconds "$@")
@@ -175,7 +175,7 @@ responder_best=$(best_rate responder) select_best=$(best_rate responder_select)
 echo
 echo "=== NTP load, one run: highest rate answered with under 1 % loss ($seconds s per rate," \
     "64 source addresses; CPU: the server and its wineserver during the ladder)"
-row() { printf '  %-28s %8s/s  %-36s cpu %s\n' "$1" "$2" "$(at_rate "$3" "$2")" "$(cat "$out/$3.cpu")"; }
+row() { printf '  %-31s %8s/s  %-36s cpu %s\n' "$1" "$2" "$(at_rate "$3" "$2")" "$(cat "$out/$3.cpu")"; }
 row "QxrSync (Wine)" "$wine_best" qxrsync
 row "udp_responder (Wine, blocking)" "$responder_best" responder
 row "udp_responder (Wine, select)" "$select_best" responder_select
