@@ -38,18 +38,16 @@ qxr_cpu_seconds() {
 }
 
 qxr_wine_pid() {
-    local name=$1 dir pid comm arg0
+    local name=${1,,} dir comm
+    # The kernel keeps 15 characters of a name: compare those first (no process started per
+    # entry, there may be hundreds), then the prefix in the environment.
     for dir in /proc/[0-9]*; do
-        pid=${dir#/proc/}
+        read -r comm 2>/dev/null <"$dir/comm" || continue
+        [ "${comm,,}" = "${name:0:15}" ] || continue
         { tr '\0' '\n' <"$dir/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" ||
             continue
-        comm=$(cat "$dir/comm" 2>/dev/null)
-        arg0=$({ tr '\0' '\n' <"$dir/cmdline"; } 2>/dev/null | head -n 1)
-        arg0=${arg0##*[/\\]}
-        if [ "${comm,,}" = "${name,,}" ] || [ "${arg0,,}" = "${name,,}" ]; then
-            echo "$pid"
-            return 0
-        fi
+        echo "${dir#/proc/}"
+        return 0
     done
 }
 
