@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # The NTP server's load benchmark: the same paced, rising request rates from ntp_load (many
 # 127.100.x.y source addresses, the gap above the highest clean rate then halved four times,
-# twice for chronyd)
-# against three servers in one run, each on a loopback port of its own:
+# twice for chronyd) against four servers in one run, each on a loopback port of its own:
 #   - QxrSync's server under Wine (x86_64 build, simulator driver, rate limit off, CPU budget
 #     off: NtpCpuPercent 100);
 #   - udp_responder under Wine (x86_64, blocking recvfrom and a 48-byte reply, nothing else,
-#     REALTIME class like QxrSync): Wine's own floor, in the same prefix and session;
+#     REALTIME class like QxrSync): Wine's own floor, in the same prefix and session; then
+#     the same with its select loop (select, then a non-blocking drain);
 #   - `chronyd -x` (never touches the clock) serving `local stratum 1`, natively.
 # Prints per server the highest rate answered with under 1 % loss with the median and
 # 99th-percentile latency there, QxrSync's rate as a share of the trivial responder's (the
@@ -210,5 +210,7 @@ for name in qxrsync responder responder_select chronyd; do
     last_loss=$(awk '$1 == "rate" && index($0, "(refining)") == 0 { l = $9 } END { print l }' "$out/$name.load")
     awk -v l="$last_loss" -v n="$name" 'BEGIN { if (l + 0 < 1) print "  (" n " lost under 1 % even at the top rate: its figure is a lower bound)" }'
 done
-echo "  corrections during the load: $load_gaps gaps, the largest ${worst_gap} s" \
-    "(outside the load: ${quiet_gap} s on average)"
+awk -v n="$load_gaps" -v w="$worst_gap" -v q="$quiet_gap" 'BEGIN {
+    printf "  corrections during the load: %d gaps, the largest %s s", n, w
+    if (q + 0 > 0) printf " (outside the load: %s s on average)", q
+    printf " (the schedule: one about every 10 s)\n" }'
