@@ -43,7 +43,10 @@ qxr_wine_pid() {
     # entry, there may be hundreds), then the prefix in the environment.
     for dir in /proc/[0-9]*; do
         read -r comm 2>/dev/null <"$dir/comm" || continue
-        [ "${comm,,}" = "${name:0:15}" ] || continue
+        comm=${comm,,}
+        # Debian's wineserver is a script that starts wineserver64 (or wineserver32).
+        [ "$name" = wineserver ] && comm=${comm%64} && comm=${comm%32}
+        [ "$comm" = "${name:0:15}" ] || continue
         { tr '\0' '\n' <"$dir/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" ||
             continue
         echo "${dir#/proc/}"

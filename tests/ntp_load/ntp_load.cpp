@@ -16,8 +16,10 @@
 // --refine N: after the ladder, up to N more steps, each halfway between the highest clean
 // rate and the lowest lossy one above it (until they are within 3 %).
 // --flood RATE: one fixed rate for --seconds (no ladder, no stop), then fresh requests every
-// 10 ms for 3 s; prints what the flood got answered and how soon fresh requests were
-// answered again after it ended (for a flood scenario, with tests/ntp_load/cpu_time.sh).
+// 10 ms for 3 s, each from an address of its own that took no part in the flood
+// (127.101.x.y: a per-client rate limit has no reason to hold them back); prints
+// what the flood got answered and how soon fresh requests were answered again after it ended
+// (for a flood scenario, with tests/ntp_load/cpu_time.sh).
 //
 // Only loopback servers are accepted: this is a load test, never to be aimed at a network.
 // Every run is bounded: each rate lasts its seconds plus at most one second for late replies
@@ -155,10 +157,13 @@ class Sources {
         if (epoll_ >= 0) close(epoll_);
     }
 
-    bool Open(const sockaddr_in& server, int count) {
+    // `count` sources from 127.100.0.1 upwards and `extra` more from 127.101.0.1 upwards
+    // (clients that took no part in a flood: a per-client rate limit has no reason to hold
+    // them back).
+    bool Open(const sockaddr_in& server, int count, int extra) {
         epoll_ = epoll_create1(0);
         if (epoll_ < 0) return Fail("epoll_create1");
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i < count + extra; ++i) {
             const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
             if (fd < 0) return Fail("socket");
             fds_.push_back(fd);
@@ -166,13 +171,13 @@ class Sources {
             setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
             sockaddr_in local = {};
             local.sin_family = AF_INET;
-            // 127.100.0.1 upwards; the last octet never 0 or 255.
-            const uint32_t host = (127u << 24) | (100u << 16) |
-                                  (static_cast<uint32_t>(i / 250) << 8) |
-                                  static_cast<uint32_t>(i % 250 + 1);
+            // 127.100.0.1 (127.101.0.1) upwards; the last octet never 0 or 255.
+            const uint32_t n = static_cast<uint32_t>(i < count ? i : i - count);
+            const uint32_t host =
+                (127u << 24) | ((i < count ? 100u : 101u) << 16) | ((n / 250) << 8) | (n % 250 + 1);
             local.sin_addr.s_addr = htonl(host);
             if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-                return Fail("bind to a 127.100.x.y source address");
+                return Fail("bind to a 127.100.x.y or 127.101.x.y source address");
             if (connect(fd, reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0)
                 return Fail("connect");
             epoll_event ev = {};
@@ -278,10 +283,11 @@ int64_t DrainReplies(const Sources& s, int timeout_ms, const std::vector<Request
     return got;
 }
 
-// Sends r's requests paced at `rate` (skipping what falls more than kMaxLateNs behind),
-// reading the replies of every live set between the sends.
-void Offer(const Sources& s, Requests* r, int rate, const std::vector<Requests*>& live,
-           Counters* c) {
+// Sends r's requests paced at `rate` (skipping what falls more than kMaxLateNs behind) from
+// sources first .. first + count - 1 in turn, reading the replies of every live set between
+// the sends.
+void Offer(const Sources& s, int first, int count, Requests* r, int rate,
+           const std::vector<Requests*>& live, Counters* c) {
     unsigned char packet[kPacketSize] = {};
     packet[0] = (0 << 6) | (4 << 3) | 3;  // LI 0, version 4, client
     const int64_t total = static_cast<int64_t>(r->sent_ns.size());
@@ -297,7 +303,7 @@ void Offer(const Sources& s, Requests* r, int rate, const std::vector<Requests*>
         for (int64_t k = 0; k < d.send; ++k, ++next) {
             PutBe64(packet + 40,
                     (static_cast<uint64_t>(r->tag) << 32) | static_cast<uint64_t>(next));
-            const int fd = s.fd(static_cast<int>(next % s.size()));
+            const int fd = s.fd(first + static_cast<int>(next % count));
             const int64_t now = NowNs();
             if (send(fd, packet, sizeof packet, 0) == kPacketSize) {
                 r->sent_ns[static_cast<size_t>(next)] = now;
@@ -343,7 +349,7 @@ StepFigures RunStep(const Sources& s, int rate, int seconds, uint32_t tag, const
     Counters c;
     const int64_t errors_before = RcvbufErrors();
     const int64_t start = NowNs();
-    Offer(s, &r, rate, {&r}, &c);
+    Offer(s, 0, s.size(), &r, rate, {&r}, &c);
     const double elapsed = static_cast<double>(NowNs() - start) / 1e9;
     DrainUntil(s, NowNs() + 1000000000, {&r}, &c);
     StepFigures f = qxr::ntpload::SummarizeStep(rate, r.sent, std::move(r.latency_ns), r.skipped);
@@ -359,19 +365,23 @@ StepFigures RunStep(const Sources& s, int rate, int seconds, uint32_t tag, const
     return f;
 }
 
-// The flood: `rate` for `seconds`, then fresh requests every 10 ms for 3 s while the flood's
-// late replies are still read.
+constexpr int kFreshRate = 100, kFreshSeconds = 3;
+constexpr int kFreshSources = kFreshRate * kFreshSeconds;  // one request each
+
+// The flood: `rate` for `seconds` from the flood's sources, then fresh requests every 10 ms
+// for 3 s, each from an address of its own (127.101.x.y) while the flood's late replies are
+// still read.
 void RunFlood(const Sources& s, int rate, int seconds, uint32_t tag) {
-    constexpr int kFreshRate = 100, kFreshSeconds = 3;
+    const int flooders = s.size() - kFreshSources;
     Requests flood(tag, static_cast<int64_t>(rate) * seconds);
     Requests fresh(tag + 1, kFreshRate * kFreshSeconds);
     Counters c;
     const int64_t errors_before = RcvbufErrors();
     const int64_t start = NowNs();
-    Offer(s, &flood, rate, {&flood}, &c);
+    Offer(s, 0, flooders, &flood, rate, {&flood}, &c);
     const int64_t flood_end = NowNs();
     const long long flood_errors = ErrorsSince(errors_before);
-    Offer(s, &fresh, kFreshRate, {&flood, &fresh}, &c);
+    Offer(s, flooders, kFreshSources, &fresh, kFreshRate, {&flood, &fresh}, &c);
     DrainUntil(s, NowNs() + 1000000000, {&fresh}, &c);
 
     const double flood_s = static_cast<double>(flood_end - start) / 1e9;
@@ -435,7 +445,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     Sources sources;
-    if (!sources.Open(server, o.sources)) return 1;
+    if (!sources.Open(server, o.sources, o.flood_rate > 0 ? kFreshSources : 0)) return 1;
     std::printf("ntp_load: %s port %d, %d source addresses from 127.100.0.1, %d s per rate\n",
                 o.server.c_str(), o.port, o.sources, o.seconds);
     uint32_t tag = static_cast<uint32_t>(NowNs()) | 1u;

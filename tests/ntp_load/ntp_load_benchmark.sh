@@ -84,7 +84,6 @@ at_rate() {
 }
 
 wineserver_pid=$(qxr_wine_pid wineserver)
-[ -n "$wineserver_pid" ] || wineserver_pid=$(qxr_wine_pid wineserver64)
 
 # --- QxrSync under Wine: the server on, no rate limit, no CPU budget, the default
 # correction schedule (ramp 10 s) written to the tracking log.
