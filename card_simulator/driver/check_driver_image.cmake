@@ -1,10 +1,15 @@
-# cmake -DOBJDUMP=... -DDRIVER=qxrsimdrv.sys -P check_driver_image.cmake
-# A kernel driver must be a native-subsystem image that imports only from the kernel and the
-# HAL: one stray user-mode import and the loader refuses it.
+# cmake -DOBJDUMP=... -DDRIVER=qxrsimdrv.sys -DFORMAT=pei-i386|pei-x86-64 -P check_driver_image.cmake
+# A kernel driver must be a native-subsystem image for the system's own machine (a 32-bit Windows
+# loads no 64-bit driver, and the reverse) that imports only from the kernel and the HAL: one
+# stray user-mode import and the loader refuses it.
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${DRIVER} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "objdump failed on ${DRIVER}")
+endif()
+if(NOT dump MATCHES "file format ${FORMAT}\n")
+    string(REGEX MATCH "file format [^\n]+" format "${dump}")
+    message(FATAL_ERROR "${DRIVER}: ${format}, expected ${FORMAT}")
 endif()
 if(NOT dump MATCHES "Subsystem[ \t]+0+1[ \t]")
     message(FATAL_ERROR "${DRIVER}: subsystem is not native")
@@ -20,8 +25,24 @@ endforeach()
 if(NOT "dll name: ntoskrnl.exe" IN_LIST imports)
     message(FATAL_ERROR "${DRIVER}: does not import ntoskrnl.exe")
 endif()
-string(REGEX MATCH "AddressOfEntryPoint[ \t]+0+([0-9a-fA-F]+)" entry "${dump}")
-if(NOT entry)
-    message(FATAL_ERROR "${DRIVER}: no entry point")
+# The entry point is DriverEntry itself (stdcall-decorated on i386): a misspelt --entry only
+# makes ld warn and start the image somewhere else.
+string(REGEX MATCH "AddressOfEntryPoint[ \t]+([0-9a-fA-F]+)" entry "${dump}")
+set(entry "0x${CMAKE_MATCH_1}")
+string(REGEX MATCH "ImageBase[ \t]+([0-9a-fA-F]+)" base "${dump}")
+set(base "0x${CMAKE_MATCH_1}")
+execute_process(COMMAND ${OBJDUMP} -t -h ${DRIVER} OUTPUT_VARIABLE symbols)
+if(NOT symbols MATCHES "\\(sec +([0-9]+)\\)[^\n]* 0x([0-9a-fA-F]+) _?DriverEntry(@8)?\n")
+    message(FATAL_ERROR "${DRIVER}: no DriverEntry in the symbol table")
+endif()
+set(offset "0x${CMAKE_MATCH_2}")
+math(EXPR index "${CMAKE_MATCH_1} - 1")
+if(NOT symbols MATCHES "\n +${index} +[^ ]+ +[0-9a-fA-F]+ +([0-9a-fA-F]+) ")
+    message(FATAL_ERROR "${DRIVER}: section ${index} of DriverEntry not found")
+endif()
+math(EXPR expected "0x${CMAKE_MATCH_1} + ${offset} - ${base}")
+math(EXPR entry "${entry}")
+if(entry EQUAL 0 OR NOT entry EQUAL expected)
+    message(FATAL_ERROR "${DRIVER}: entry point ${entry} is not DriverEntry (${expected})")
 endif()
 message(STATUS "${DRIVER}: native driver importing ${imports}")

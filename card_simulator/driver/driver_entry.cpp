@@ -32,7 +32,7 @@ UNICODE_STRING LinkName() {
     return CountedString(kLinkName, sizeof kLinkName / 2 - 1);
 }
 
-void Unload(PDRIVER_OBJECT driver) {
+void NTAPI Unload(PDRIVER_OBJECT driver) {
     UNICODE_STRING link = LinkName();
     IoDeleteSymbolicLink(&link);
     if (driver->DeviceObject != nullptr) IoDeleteDevice(driver->DeviceObject);

@@ -29,11 +29,11 @@ NTSTATUS Complete(PIRP irp, uint32_t win32Error, uint32_t bytes) {
 
 }  // namespace
 
-NTSTATUS DispatchOpenClose(PDEVICE_OBJECT, PIRP irp) {
+NTSTATUS NTAPI DispatchOpenClose(PDEVICE_OBJECT, PIRP irp) {
     return Complete(irp, 0, 0);
 }
 
-NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT, PIRP irp) {
+NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT, PIRP irp) {
     const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     const uint32_t code = stack->Parameters.DeviceIoControl.IoControlCode;
     const uint32_t inSize = stack->Parameters.DeviceIoControl.InputBufferLength;

@@ -5,10 +5,11 @@
 
 namespace qxr::simdriver {
 
+// The kernel calls these as stdcall (NTAPI), which on i386 is not the compiler's default.
 // IRP_MJ_CREATE and IRP_MJ_CLOSE: every open succeeds; any number of handles at once.
-NTSTATUS DispatchOpenClose(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI DispatchOpenClose(PDEVICE_OBJECT device, PIRP irp);
 // IRP_MJ_DEVICE_CONTROL: the nine card requests and scenario control, all completed here,
 // before the caller's DeviceIoControl returns.
-NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp);
 
 }  // namespace qxr::simdriver

@@ -4,7 +4,8 @@
 # harness's inputs in its environment (QXR_WINE_LIB, QXR_WINE_ARCH, QXR_WINE_PROBE,
 # QXR_WINE_SVC, QXR_SIM_DRIVER, QXR_WINE_WORK_ROOT) plus ENV. Exit status 77 counts as
 # skipped. In the i686 tree the driver and the service control come from the x86_64 tree
-# (QXR_X64_BUILD_DIR): the simulator driver exists only as x86_64. See tests/wine/README.md.
+# (QXR_X64_BUILD_DIR): the tests' prefix is a 64-bit one, which loads only the x86_64 driver.
+# See tests/wine/README.md.
 set(QXR_WINE_HARNESS_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(QXR_X64_BUILD_DIR "${CMAKE_SOURCE_DIR}/build/mingw-x64" CACHE PATH
     "x86_64 Windows build tree that provides qxrsimdrv.sys and qxrsvc.exe to the i686 Wine tests")
