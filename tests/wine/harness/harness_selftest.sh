@@ -5,6 +5,16 @@
 
 qxr_wine_init harness_selftest
 qxr_wine_require_arch
+
+# An architecture that runs nothing: SKIPPED only for i686 where its loader cannot start.
+arch_status() { # ARCH LOADER CHECK: exit status of CHECK with LOADER as that arch's loader
+    (QXR_WINE64_LOADER=$2 QXR_WINE32_LOADER=$2 "$3" "$1") >>"$QXR_WINE_DIR/arch.out" 2>&1
+    echo $?
+}
+qxr_expect_eq "$(arch_status x86_64 /bin/true qxr_wine_require_probe)" 1 "x86_64 probe printing nothing fails"
+qxr_expect_eq "$(arch_status x86_64 /bin/false qxr_wine_require_arch)" 1 "x86_64 loader not starting fails"
+qxr_expect_eq "$(arch_status i686 /bin/true qxr_wine_require_probe)" 1 "i686 loader starting, probe silent: fails"
+qxr_expect_eq "$(arch_status i686 /bin/false qxr_wine_require_probe)" 77 "i686 loader not starting: SKIPPED"
 qxr_wine_require_files "$QXR_CLIENT" "$QXRTIME_DLL" "$QXR_SIM_DRIVER" "$QXR_WINE_SVC"
 qxr_wine_prefix
 qxr_wine_xvfb_start

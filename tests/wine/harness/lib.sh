@@ -2,7 +2,7 @@
 #
 #   . "$QXR_WINE_LIB"                       (CTest passes the path; see tests/wine/README.md)
 #   qxr_wine_init my_test                   work dir, prefix path, clean-up on exit
-#   qxr_wine_require_arch                   skips (exit 77) when this machine cannot run the arch
+#   qxr_wine_require_arch                   i686: skips (exit 77) when this machine cannot run it
 #   qxr_wine_prefix                         a fresh prefix, copied from a cached template
 #   qxr_wine_server_start                   persistent wineserver, session traces to files
 #   qxr_wine_require_probe                  proves a program of the arch really runs
@@ -72,16 +72,27 @@ qxr_wine_skip() {
     exit "$QXR_WINE_SKIP"
 }
 
-# qxr_wine_require_arch [ARCH]: skips the test when the arch's Wine loader cannot run here
-# at all (this kernel cannot execute 32-bit ELF programs, so i686 Wine cannot start).
+# qxr_wine_arch_unusable ARCH REASON...: the arch's programs cannot run. Only i686 may be
+# impossible on a supported machine (no 32-bit support, no qemu-user): SKIPPED. Every supported
+# machine runs x86_64 Wine, so there it is a broken installation: the test fails.
+qxr_wine_arch_unusable() {
+    local arch=$1
+    shift
+    [ "$arch" = i686 ] && qxr_wine_skip "$@"
+    echo "FAIL: $*"
+    exit 1
+}
+
+# qxr_wine_require_arch [ARCH]: the arch's Wine loader starts here; i686 is skipped where this
+# kernel cannot execute 32-bit ELF programs, x86_64 fails.
 qxr_wine_require_arch() {
     local arch=${1:-$QXR_WINE_ARCH} loader out
     loader=$(qxr_wine_loader "$arch") || exit 1
     if [ ! -x "$loader" ]; then
-        qxr_wine_skip "no Wine loader for $arch programs ($loader is missing)"
+        qxr_wine_arch_unusable "$arch" "no Wine loader for $arch programs ($loader is missing)"
     fi
     if ! out=$("$loader" --version 2>&1 </dev/null); then
-        qxr_wine_skip "$arch programs cannot run under Wine on this machine:" \
+        qxr_wine_arch_unusable "$arch" "$arch programs cannot run under Wine on this machine:" \
             "$loader fails to start ($(echo "$out" | tail -n 1))"
     fi
 }
@@ -183,16 +194,22 @@ qxr_wine_server_start() {
     fi
 }
 
-# qxr_wine_require_probe [ARCH [PROBE.exe]]: runs the probe program and skips the test
+# qxr_wine_require_probe [ARCH [PROBE.exe]]: runs the probe program and stops the test
 # unless it printed its line: under Wine a program that cannot start may exit 0 silently.
+# SKIPPED only for i686 on a machine whose loader cannot start; a loader that starts but
+# runs nothing is a broken installation and fails.
 qxr_wine_require_probe() {
-    local arch=${1:-$QXR_WINE_ARCH} probe=${2:-$QXR_WINE_PROBE} loader out
+    local arch=${1:-$QXR_WINE_ARCH} probe=${2:-$QXR_WINE_PROBE} loader out why
     qxr_wine_require_files "$probe"
     loader=$(qxr_wine_loader "$arch")
     out=$(timeout 30 "$loader" "$probe" </dev/null 2>"$QXR_WINE_DIR/probe.err" | tr -d '\r') || true
     if [ "$out" != "qxrprobe runs: $arch" ]; then
-        qxr_wine_skip "$arch programs do not run under Wine on this machine" \
-            "(probe printed '${out}'; $(tail -n 1 "$QXR_WINE_DIR/probe.err" 2>/dev/null))"
+        why="(probe printed '${out}'; $(tail -n 1 "$QXR_WINE_DIR/probe.err" 2>/dev/null))"
+        qxr_wine_arch_runs "$arch" && {
+            echo "FAIL: $arch Wine starts but does not run the probe $why"
+            exit 1
+        }
+        qxr_wine_arch_unusable "$arch" "$arch programs do not run under Wine on this machine $why"
     fi
     qxr_log "probe: $out"
 }
