@@ -15,6 +15,14 @@ qxr_expect_eq "$(arch_status x86_64 /bin/true qxr_wine_require_probe)" 1 "x86_64
 qxr_expect_eq "$(arch_status x86_64 /bin/false qxr_wine_require_arch)" 1 "x86_64 loader not starting fails"
 qxr_expect_eq "$(arch_status i686 /bin/true qxr_wine_require_probe)" 1 "i686 loader starting, probe silent: fails"
 qxr_expect_eq "$(arch_status i686 /bin/false qxr_wine_require_probe)" 77 "i686 loader not starting: SKIPPED"
+
+# A negative check cannot pass on an input that is not there.
+failures=$QXR_WINE_FAILURES
+QXR_WINE_EVENT_TRACES=("$QXR_WINE_DIR/missing.err")
+qxr_expect_not "$QXR_WINE_DIR/missing.out" x "no x in a missing file" >/dev/null
+qxr_expect_no_events x "no event x in a missing trace" >/dev/null
+n=$((QXR_WINE_FAILURES - failures)) QXR_WINE_FAILURES=$failures QXR_WINE_EVENT_TRACES=()
+qxr_expect_eq "$n" 2 "negative checks on a missing file or event trace fail"
 qxr_wine_require_files "$QXR_CLIENT" "$QXRTIME_DLL" "$QXR_SIM_DRIVER" "$QXR_WINE_SVC"
 qxr_wine_prefix
 qxr_wine_xvfb_start

@@ -442,9 +442,15 @@ qxr_expect() {
     if grep -qE -- "$2" "$1" 2>/dev/null; then qxr_pass "$3"; else qxr_fail "$3 (no line matching /$2/ in $(basename "$1"))"; fi
 }
 
-# qxr_expect_not FILE REGEX WHAT: no line of FILE matches.
+# qxr_expect_not FILE REGEX WHAT: FILE can be read and no line of it matches.
 qxr_expect_not() {
-    if grep -qE -- "$2" "$1" 2>/dev/null; then qxr_fail "$3 (unexpected line /$2/ in $(basename "$1"))"; else qxr_pass "$3"; fi
+    local rc=0
+    grep -qE -- "$2" "$1" 2>/dev/null || rc=$?
+    case $rc in
+        0) qxr_fail "$3 (unexpected line /$2/ in $(basename "$1"))" ;;
+        1) qxr_pass "$3" ;;
+        *) qxr_fail "$3 (cannot read $1)" ;;
+    esac
 }
 
 # qxr_expect_eq ACTUAL EXPECTED WHAT
@@ -487,6 +493,23 @@ qxr_wine_wait_events() {
         sleep 0.25
     done
     return 1
+}
+
+# qxr_expect_no_events REGEX WHAT [TRACE...]: no event matches in TRACEs (default: all of
+# QXR_WINE_EVENT_TRACES), each of which exists, and which show some event (a missing file or a
+# session without the event channels would show none).
+qxr_expect_no_events() {
+    local regex=$1 what=$2 f
+    shift 2
+    local QXR_WINE_EVENT_TRACES=("${@:-${QXR_WINE_EVENT_TRACES[@]}}")
+    for f in "${QXR_WINE_EVENT_TRACES[@]}"; do
+        [ -r "$f" ] || { qxr_fail "$what (no event trace $f)"; return; }
+    done
+    if [ -z "$(qxr_wine_events)" ]; then
+        qxr_fail "$what (no event traced at all in: ${QXR_WINE_EVENT_TRACES[*]})"
+        return
+    fi
+    qxr_expect_not <(qxr_wine_events) "$regex" "$what"
 }
 
 # qxr_expect_events REGEX N SECONDS WHAT: N events match within SECONDS.
