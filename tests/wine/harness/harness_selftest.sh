@@ -23,6 +23,12 @@ qxr_expect_not "$QXR_WINE_DIR/missing.out" x "no x in a missing file" >/dev/null
 qxr_expect_no_events x "no event x in a missing trace" >/dev/null
 n=$((QXR_WINE_FAILURES - failures)) QXR_WINE_FAILURES=$failures QXR_WINE_EVENT_TRACES=()
 qxr_expect_eq "$n" 2 "negative checks on a missing file or event trace fail"
+
+# Each event type by its name: "information" is EVENTLOG_INFORMATION_TYPE (4) only.
+printf '0024:fixme:advapi:ReportEventA (0x1,%s,0x0000,0x00000064,(nil),0x0000,0,(nil),(nil)): stub\n' \
+    0x0000 0x0001 0x0002 0x0004 0x0008 0x0010 0x0003 >"$QXR_WINE_DIR/types.err"
+qxr_expect_eq "$(awk -f "$QXR_WINE_EVENTS_AWK" "$QXR_WINE_DIR/types.err" | cut -d' ' -f2 | tr '\n' ' ')" \
+    "success error warning information audit-success audit-failure unknown " "event types named as reported"
 qxr_wine_require_files "$QXR_CLIENT" "$QXRTIME_DLL" "$QXR_SIM_DRIVER" "$QXR_WINE_SVC"
 qxr_wine_prefix
 qxr_wine_xvfb_start
