@@ -108,6 +108,18 @@ qxr_wine_require_files() {
     done
 }
 
+# qxr_wine_require_tools TOOL...: fails the test (no skip) if a host tool is missing;
+# scripts/install-deps.sh installs every one of them.
+qxr_wine_require_tools() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || {
+            echo "FAIL: $tool is missing (scripts/install-deps.sh all)"
+            exit 1
+        }
+    done
+}
+
 # qxr_wine_arch_runs ARCH: the arch's Wine loader starts here (for i686: this kernel runs
 # 32-bit programs, natively or through qemu-user registered with binfmt_misc).
 qxr_wine_arch_runs() {

@@ -17,9 +17,7 @@ qxr_wine_init installation
 qxr_wine_require_arch
 qxr_wine_require_files "$QXR_PACKAGE_ZIP" "$QXR_WINPROBE" "$QXRSET_PROBE" "$QXR_WINE_SVC" \
     "$QXR_WINE_PROBE"
-for tool in xdotool import; do
-    command -v "$tool" >/dev/null || qxr_wine_skip "$tool is not installed"
-done
+qxr_wine_require_tools xdotool import
 qxr_wine_prefix
 qxr_wine_xvfb_start
 # Service traces and events (insertion strings and ids) go to session.err.

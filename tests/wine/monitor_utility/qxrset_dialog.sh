@@ -13,9 +13,7 @@ qxr_wine_init qxrset_dialog
 qxr_wine_require_arch
 qxr_wine_require_files "$QXRSET_EXE" "$QXRTIME_DLL" "$QXR_SIMCTL" "$QXR_CLIENT" "$QXRSET_PROBE" \
     "$QXR_SIM_DRIVER" "$QXR_WINE_SVC" "$QXR_WINE_PROBE"
-for tool in xdotool import; do
-    command -v "$tool" >/dev/null || qxr_wine_skip "$tool is not installed"
-done
+qxr_wine_require_tools xdotool import
 qxr_wine_prefix
 qxr_wine_xvfb_start
 qxr_wine_server_start

@@ -25,9 +25,7 @@ qxr_wine_require_files "$QXR_SETUP_EXE" "$QXR_WINPROBE" "$QXRSET_PROBE" "$QXR_WI
 x64=
 [ "$QXR_WINE_ARCH" = x86_64 ] && x64=1
 if [ -n "$x64" ]; then
-    for tool in xdotool import; do
-        command -v "$tool" >/dev/null || qxr_wine_skip "$tool is not installed"
-    done
+    qxr_wine_require_tools xdotool import
 fi
 qxr_wine_prefix
 [ -n "$x64" ] && qxr_wine_xvfb_start
