@@ -349,6 +349,12 @@ qxr_wine_reg() {
     "$(qxr_wine_loader x86_64)" reg "$@" </dev/null 2>>"$QXR_WINE_DIR/reg.err" | tr -d '\r'
 }
 
+# qxr_expect_no_key KEY WHAT: reg's own answer that KEY does not exist (not any failure of reg).
+qxr_expect_no_key() {
+    qxr_expect_eq "$("$(qxr_wine_loader x86_64)" reg query "$1" </dev/null 2>&1 | tr -d '\r')" \
+        "reg: Unable to find the specified registry key" "$2"
+}
+
 # qxr_wine_service ARG...: the harness's service control (qxrsvc.exe, see its header):
 # create, start (waits until running), stop (waits until stopped), delete, state. Prints its
 # one-line result and returns 0 on success.
@@ -477,6 +483,19 @@ qxr_expect_range() {
     else
         qxr_fail "$4 (got '$1', expected $2..$3)"
     fi
+}
+
+# qxr_expect_clock_runs EARLIER LATER WHAT: two readings "dd/mm/yyyy  hh:mm:ss" of a running
+# clock, both well formed, the later 1 to 10 s on (an empty or garbled one fails).
+qxr_expect_clock_runs() {
+    local re='^[0-9]{2}/[0-9]{2}/[0-9]{4}  ([0-9]{2}):([0-9]{2}):([0-9]{2})$' s1 s2
+    [[ $1 =~ $re ]] && s1=$((10#${BASH_REMATCH[1]} * 3600 + 10#${BASH_REMATCH[2]} * 60 + 10#${BASH_REMATCH[3]}))
+    [[ $2 =~ $re ]] && s2=$((10#${BASH_REMATCH[1]} * 3600 + 10#${BASH_REMATCH[2]} * 60 + 10#${BASH_REMATCH[3]}))
+    if [ -z "$s1" ] || [ -z "$s2" ]; then
+        qxr_fail "$3 (readings '$1', '$2': not both date and time)"
+        return
+    fi
+    qxr_expect_range "$(((s2 - s1 + 86400) % 86400))" 1 10 "$3 ('$1' to '$2', seconds)"
 }
 
 # qxr_field FILE LINE_REGEX KEY: the value of KEY=value on the first line matching LINE_REGEX.
