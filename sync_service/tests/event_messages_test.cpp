@@ -1,11 +1,13 @@
-// The event message table: the texts the program carries in its .mc are the ones the code
-// renders, and rendering fills the insertion strings without overrunning its buffer.
+// The event message table: every text as written here, both in the table the code renders
+// and in the program's .mc, and rendering fills the insertion strings without overrunning
+// its buffer.
 #include "sync_service/event_messages.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -43,14 +45,43 @@ std::map<DWORD, std::pair<std::string, std::string>> ParseMc(const std::string& 
     return out;
 }
 
+// Every message as the event viewer shows it, written out here, so that a wrong entry fails
+// even when the table and the .mc carry the same mistake.
+const EventMessage kWritten[] = {
+    {100, "EVMSG_INSTALLED", "The %1 service was installed.\r\n"},
+    {101, "EVMSG_REMOVED", "The %1 service was removed.\r\n"},
+    {102, "EVMSG_NOTREMOVED", "The %1 service could not be removed.\r\n"},
+    {103, "EVMSG_CTRLHANDLERNOTINSTALLED", "The control handler could not be installed.\r\n"},
+    {104, "EVMSG_FAILEDINIT", "The initialization process failed.\r\n"},
+    {105, "EVMSG_STARTED", "The service was started.\r\n"},
+    {106, "EVMSG_STOPPED", "The service was stopped.\r\n"},
+    {107, "EVMSG_NOREFERENCE", "No time reference available.\r\n"},
+    {108, "EVMSG_USINGREFERENCE", "Using %1 as the time reference.\r\n"},
+    {109, "EVMSG_CORRECTINGOFFSET", "Correcting system time offset of %1 seconds.\r\n"},
+    {110, "EVMSG_BADREQUEST", "The service received an unsupported request.\r\n"},
+    {111, "EVMSG_DEBUG", "Debug: %1\r\n"},
+    {112, "EVMSG_DLLERROR", "Dll error: %1\r\n"},
+    {113, "EVMSG_TRACKINGLOGFAILED", "The tracking log %1 could not be written.  Error %2.\r\n"},
+    {114, "EVMSG_NTPSERVING", "The NTP server is answering on UDP port %1.\r\n"},
+    {115, "EVMSG_NTPPORTFAILED", "The NTP server cannot use UDP port %1.  Error %2.\r\n"},
+    {116, "EVMSG_NTPALLOWIGNORED", "The NtpAllow entry %1 is not a network and is ignored.\r\n"},
+    {117, "EVMSG_TRACKINGLOGBEHIND", "The tracking log %1 fell behind; %2 lines were dropped.\r\n"},
+};
+
 TEST(EventMessagesTest, MessageCompilerSourceMatchesTheTable) {
     const auto mc = ParseMc(QXRSYNC_MC_PATH);
-    ASSERT_EQ(mc.size(), kEventMessageCount);
-    for (const EventMessage& message : kEventMessages) {
-        const auto it = mc.find(message.id);
-        ASSERT_NE(it, mc.end()) << message.id;
-        EXPECT_EQ(it->second.first, message.symbol);
-        EXPECT_EQ(it->second.second, message.text);
+    ASSERT_EQ(mc.size(), std::size(kWritten));
+    ASSERT_EQ(kEventMessageCount, std::size(kWritten));
+    for (std::size_t i = 0; i < std::size(kWritten); ++i) {
+        const EventMessage& written = kWritten[i];
+        SCOPED_TRACE(written.id);
+        EXPECT_EQ(kEventMessages[i].id, written.id);
+        EXPECT_STREQ(kEventMessages[i].symbol, written.symbol);
+        EXPECT_STREQ(EventMessageText(written.id), written.text);
+        const auto it = mc.find(written.id);
+        ASSERT_NE(it, mc.end());
+        EXPECT_EQ(it->second.first, written.symbol);
+        EXPECT_EQ(it->second.second, written.text);
     }
 }
 

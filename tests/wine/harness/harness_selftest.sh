@@ -5,6 +5,30 @@
 
 qxr_wine_init harness_selftest
 qxr_wine_require_arch
+
+# An architecture that runs nothing: SKIPPED only for i686 where its loader cannot start.
+arch_status() { # ARCH LOADER CHECK: exit status of CHECK with LOADER as that arch's loader
+    (QXR_WINE64_LOADER=$2 QXR_WINE32_LOADER=$2 "$3" "$1") >>"$QXR_WINE_DIR/arch.out" 2>&1
+    echo $?
+}
+qxr_expect_eq "$(arch_status x86_64 /bin/true qxr_wine_require_probe)" 1 "x86_64 probe printing nothing fails"
+qxr_expect_eq "$(arch_status x86_64 /bin/false qxr_wine_require_arch)" 1 "x86_64 loader not starting fails"
+qxr_expect_eq "$(arch_status i686 /bin/true qxr_wine_require_probe)" 1 "i686 loader starting, probe silent: fails"
+qxr_expect_eq "$(arch_status i686 /bin/false qxr_wine_require_probe)" 77 "i686 loader not starting: SKIPPED"
+
+# A negative check cannot pass on an input that is not there.
+failures=$QXR_WINE_FAILURES
+QXR_WINE_EVENT_TRACES=("$QXR_WINE_DIR/missing.err")
+qxr_expect_not "$QXR_WINE_DIR/missing.out" x "no x in a missing file" >/dev/null
+qxr_expect_no_events x "no event x in a missing trace" >/dev/null
+n=$((QXR_WINE_FAILURES - failures)) QXR_WINE_FAILURES=$failures QXR_WINE_EVENT_TRACES=()
+qxr_expect_eq "$n" 2 "negative checks on a missing file or event trace fail"
+
+# Each event type by its name: "information" is EVENTLOG_INFORMATION_TYPE (4) only.
+printf '0024:fixme:advapi:ReportEventA (0x1,%s,0x0000,0x00000064,(nil),0x0000,0,(nil),(nil)): stub\n' \
+    0x0000 0x0001 0x0002 0x0004 0x0008 0x0010 0x0003 >"$QXR_WINE_DIR/types.err"
+qxr_expect_eq "$(awk -f "$QXR_WINE_EVENTS_AWK" "$QXR_WINE_DIR/types.err" | cut -d' ' -f2 | tr '\n' ' ')" \
+    "success error warning information audit-success audit-failure unknown " "event types named as reported"
 qxr_wine_require_files "$QXR_CLIENT" "$QXRTIME_DLL" "$QXR_SIM_DRIVER" "$QXR_WINE_SVC"
 qxr_wine_prefix
 qxr_wine_xvfb_start

@@ -2,7 +2,7 @@
 #
 #   . "$QXR_WINE_LIB"                       (CTest passes the path; see tests/wine/README.md)
 #   qxr_wine_init my_test                   work dir, prefix path, clean-up on exit
-#   qxr_wine_require_arch                   skips (exit 77) when this machine cannot run the arch
+#   qxr_wine_require_arch                   i686: skips (exit 77) when this machine cannot run it
 #   qxr_wine_prefix                         a fresh prefix, copied from a cached template
 #   qxr_wine_server_start                   persistent wineserver, session traces to files
 #   qxr_wine_require_probe                  proves a program of the arch really runs
@@ -30,6 +30,7 @@ QXR_WINE_FAILURES=0
 QXR_WINE_SERVER_STARTED=
 QXR_WINE_XVFB_PID=
 QXR_WINE_BG_PIDS=()
+QXR_WINE_SKIPPED_PARTS=()
 
 # The Wine loader for an architecture; the one place that chooses it. /usr/bin/wine is not
 # used: with wine32 installed it starts the 32-bit loader even for x86_64 programs.
@@ -72,16 +73,27 @@ qxr_wine_skip() {
     exit "$QXR_WINE_SKIP"
 }
 
-# qxr_wine_require_arch [ARCH]: skips the test when the arch's Wine loader cannot run here
-# at all (this kernel cannot execute 32-bit ELF programs, so i686 Wine cannot start).
+# qxr_wine_arch_unusable ARCH REASON...: the arch's programs cannot run. Only i686 may be
+# impossible on a supported machine (no 32-bit support, no qemu-user): SKIPPED. Every supported
+# machine runs x86_64 Wine, so there it is a broken installation: the test fails.
+qxr_wine_arch_unusable() {
+    local arch=$1
+    shift
+    [ "$arch" = i686 ] && qxr_wine_skip "$@"
+    echo "FAIL: $*"
+    exit 1
+}
+
+# qxr_wine_require_arch [ARCH]: the arch's Wine loader starts here; i686 is skipped where this
+# kernel cannot execute 32-bit ELF programs, x86_64 fails.
 qxr_wine_require_arch() {
     local arch=${1:-$QXR_WINE_ARCH} loader out
     loader=$(qxr_wine_loader "$arch") || exit 1
     if [ ! -x "$loader" ]; then
-        qxr_wine_skip "no Wine loader for $arch programs ($loader is missing)"
+        qxr_wine_arch_unusable "$arch" "no Wine loader for $arch programs ($loader is missing)"
     fi
     if ! out=$("$loader" --version 2>&1 </dev/null); then
-        qxr_wine_skip "$arch programs cannot run under Wine on this machine:" \
+        qxr_wine_arch_unusable "$arch" "$arch programs cannot run under Wine on this machine:" \
             "$loader fails to start ($(echo "$out" | tail -n 1))"
     fi
 }
@@ -94,6 +106,18 @@ qxr_wine_require_files() {
             echo "FAIL: required file '$f' does not exist (build it first)"
             exit 1
         fi
+    done
+}
+
+# qxr_wine_require_tools TOOL...: fails the test (no skip) if a host tool is missing;
+# scripts/install-deps.sh installs every one of them.
+qxr_wine_require_tools() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || {
+            echo "FAIL: $tool is missing (scripts/install-deps.sh all)"
+            exit 1
+        }
     done
 }
 
@@ -183,16 +207,22 @@ qxr_wine_server_start() {
     fi
 }
 
-# qxr_wine_require_probe [ARCH [PROBE.exe]]: runs the probe program and skips the test
+# qxr_wine_require_probe [ARCH [PROBE.exe]]: runs the probe program and stops the test
 # unless it printed its line: under Wine a program that cannot start may exit 0 silently.
+# SKIPPED only for i686 on a machine whose loader cannot start; a loader that starts but
+# runs nothing is a broken installation and fails.
 qxr_wine_require_probe() {
-    local arch=${1:-$QXR_WINE_ARCH} probe=${2:-$QXR_WINE_PROBE} loader out
+    local arch=${1:-$QXR_WINE_ARCH} probe=${2:-$QXR_WINE_PROBE} loader out why
     qxr_wine_require_files "$probe"
     loader=$(qxr_wine_loader "$arch")
     out=$(timeout 30 "$loader" "$probe" </dev/null 2>"$QXR_WINE_DIR/probe.err" | tr -d '\r') || true
     if [ "$out" != "qxrprobe runs: $arch" ]; then
-        qxr_wine_skip "$arch programs do not run under Wine on this machine" \
-            "(probe printed '${out}'; $(tail -n 1 "$QXR_WINE_DIR/probe.err" 2>/dev/null))"
+        why="(probe printed '${out}'; $(tail -n 1 "$QXR_WINE_DIR/probe.err" 2>/dev/null))"
+        qxr_wine_arch_runs "$arch" && {
+            echo "FAIL: $arch Wine starts but does not run the probe $why"
+            exit 1
+        }
+        qxr_wine_arch_unusable "$arch" "$arch programs do not run under Wine on this machine $why"
     fi
     qxr_log "probe: $out"
 }
@@ -320,6 +350,12 @@ qxr_wine_reg() {
     "$(qxr_wine_loader x86_64)" reg "$@" </dev/null 2>>"$QXR_WINE_DIR/reg.err" | tr -d '\r'
 }
 
+# qxr_expect_no_key KEY WHAT: reg's own answer that KEY does not exist (not any failure of reg).
+qxr_expect_no_key() {
+    qxr_expect_eq "$("$(qxr_wine_loader x86_64)" reg query "$1" </dev/null 2>&1 | tr -d '\r')" \
+        "reg: Unable to find the specified registry key" "$2"
+}
+
 # qxr_wine_service ARG...: the harness's service control (qxrsvc.exe, see its header):
 # create, start (waits until running), stop (waits until stopped), delete, state. Prints its
 # one-line result and returns 0 on success.
@@ -425,9 +461,15 @@ qxr_expect() {
     if grep -qE -- "$2" "$1" 2>/dev/null; then qxr_pass "$3"; else qxr_fail "$3 (no line matching /$2/ in $(basename "$1"))"; fi
 }
 
-# qxr_expect_not FILE REGEX WHAT: no line of FILE matches.
+# qxr_expect_not FILE REGEX WHAT: FILE can be read and no line of it matches.
 qxr_expect_not() {
-    if grep -qE -- "$2" "$1" 2>/dev/null; then qxr_fail "$3 (unexpected line /$2/ in $(basename "$1"))"; else qxr_pass "$3"; fi
+    local rc=0
+    grep -qE -- "$2" "$1" 2>/dev/null || rc=$?
+    case $rc in
+        0) qxr_fail "$3 (unexpected line /$2/ in $(basename "$1"))" ;;
+        1) qxr_pass "$3" ;;
+        *) qxr_fail "$3 (cannot read $1)" ;;
+    esac
 }
 
 # qxr_expect_eq ACTUAL EXPECTED WHAT
@@ -442,6 +484,19 @@ qxr_expect_range() {
     else
         qxr_fail "$4 (got '$1', expected $2..$3)"
     fi
+}
+
+# qxr_expect_clock_runs EARLIER LATER WHAT: two readings "dd/mm/yyyy  hh:mm:ss" of a running
+# clock, both well formed, the later 1 to 10 s on (an empty or garbled one fails).
+qxr_expect_clock_runs() {
+    local re='^[0-9]{2}/[0-9]{2}/[0-9]{4}  ([0-9]{2}):([0-9]{2}):([0-9]{2})$' s1 s2
+    [[ $1 =~ $re ]] && s1=$((10#${BASH_REMATCH[1]} * 3600 + 10#${BASH_REMATCH[2]} * 60 + 10#${BASH_REMATCH[3]}))
+    [[ $2 =~ $re ]] && s2=$((10#${BASH_REMATCH[1]} * 3600 + 10#${BASH_REMATCH[2]} * 60 + 10#${BASH_REMATCH[3]}))
+    if [ -z "$s1" ] || [ -z "$s2" ]; then
+        qxr_fail "$3 (readings '$1', '$2': not both date and time)"
+        return
+    fi
+    qxr_expect_range "$(((s2 - s1 + 86400) % 86400))" 1 10 "$3 ('$1' to '$2', seconds)"
 }
 
 # qxr_field FILE LINE_REGEX KEY: the value of KEY=value on the first line matching LINE_REGEX.
@@ -472,6 +527,23 @@ qxr_wine_wait_events() {
     return 1
 }
 
+# qxr_expect_no_events REGEX WHAT [TRACE...]: no event matches in TRACEs (default: all of
+# QXR_WINE_EVENT_TRACES), each of which exists, and which show some event (a missing file or a
+# session without the event channels would show none).
+qxr_expect_no_events() {
+    local regex=$1 what=$2 f
+    shift 2
+    local QXR_WINE_EVENT_TRACES=("${@:-${QXR_WINE_EVENT_TRACES[@]}}")
+    for f in "${QXR_WINE_EVENT_TRACES[@]}"; do
+        [ -r "$f" ] || { qxr_fail "$what (no event trace $f)"; return; }
+    done
+    if [ -z "$(qxr_wine_events)" ]; then
+        qxr_fail "$what (no event traced at all in: ${QXR_WINE_EVENT_TRACES[*]})"
+        return
+    fi
+    qxr_expect_not <(qxr_wine_events) "$regex" "$what"
+}
+
 # qxr_expect_events REGEX N SECONDS WHAT: N events match within SECONDS.
 qxr_expect_events() {
     if qxr_wine_wait_events "$1" "$2" "$3"; then qxr_pass "$4"; else
@@ -479,11 +551,22 @@ qxr_expect_events() {
     fi
 }
 
+# qxr_wine_skip_part REASON: a part of the test cannot run here. The test then ends SKIPPED
+# (77) rather than passed, unless an expectation failed.
+qxr_wine_skip_part() {
+    echo "SKIPPED (part): $*"
+    QXR_WINE_SKIPPED_PARTS+=("$*")
+}
+
 # qxr_wine_finish: the test's exit status.
 qxr_wine_finish() {
     if [ "$QXR_WINE_FAILURES" -ne 0 ]; then
         echo "RESULT: $QXR_WINE_FAILURES expectation(s) failed; logs in $QXR_WINE_DIR"
         exit 1
+    fi
+    if [ ${#QXR_WINE_SKIPPED_PARTS[@]} -ne 0 ]; then
+        echo "RESULT: every expectation run was met, but not all could run"
+        qxr_wine_skip "$(IFS=';' && echo "${QXR_WINE_SKIPPED_PARTS[*]}")"
     fi
     echo "RESULT: all expectations met"
     exit 0

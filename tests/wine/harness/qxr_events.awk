@@ -1,5 +1,6 @@
 # The event-log entries a program reported under Wine, one per line:
 #   "<id> <type> <insertion string or ->"
+# <type>: error, warning, information, success, audit-success, audit-failure or unknown.
 # Wine stores no events; it traces them. Needs WINEDEBUG with fixme+advapi (the stub line of
 # ReportEventA gives type and id in hex) and +eventlog (the insertion string, traced by
 # ReportEventW). Usage: awk -f qxr_events.awk TRACE...
@@ -16,7 +17,8 @@ function hex(s,    i, c, v) {
     if (pending != "") print pending " -"
     split($0, f, ",")
     type = hex(f[2]); id = hex(f[4]); count = hex(f[6])
-    pending = id " " (type == 1 ? "error" : type == 2 ? "warning" : "information")
+    pending = id " " (type == 1 ? "error" : type == 2 ? "warning" : type == 4 ? "information" : \
+        type == 0 ? "success" : type == 8 ? "audit-success" : type == 16 ? "audit-failure" : "unknown")
     if (count == 0) { print pending " -"; pending = "" }
     next
 }

@@ -5,9 +5,10 @@
 # card 2.5 s ahead of the system clock (each client measures +2.5 s, stratum 1, "GPS",
 # LI 0; versions echoed, mode 1 answered with 2); the on-board clock (still stratum 1, the
 # root dispersion growing); reference none (unsynchronised, refused by every client); an
-# allow list without loopback (no answer, the bad entry reported); a burst from one address
-# (only the leaked share answered); every malformed kind of request (no answer, the next
-# good one answered); the port taken by another program (event 115, corrections go on).
+# allow list with one loopback network (no answer outside it, an answer inside, the bad entry
+# reported); a burst from one address (only the leaked share answered); every malformed kind
+# of request (no answer, the next good one answered); the port taken by another program
+# (event 115, corrections go on). Not as root, ntpdig cannot run: the test ends SKIPPED.
 # Inputs from CTest: QXRSYNC_EXE, QXRTIME_DLL, QXR_SIMCTL, QXR_NTP_PEER (ntp_peer.py).
 . "$QXR_WINE_LIB"
 
@@ -119,7 +120,7 @@ qxr_expect_range "$(to_us "$chrony_offset")" 2495000 2505000 "chronyd measures t
 
 ntpdig_offset=skipped
 if [ -n "$ntpdig_skip" ]; then
-    echo "SKIPPED: the ntpdig client: $ntpdig_skip"
+    qxr_wine_skip_part "the ntpdig client: $ntpdig_skip"
 else
     ntpdig_query dig-gps
     ntpdig_offset=$(json dig-gps offset)
@@ -170,16 +171,20 @@ if [ -z "$ntpdig_skip" ]; then
 fi
 qxr_wine_simctl back reference gps
 
-# --- An allow list without loopback: no answer. Its entry that is no network is reported.
-qxr_wine_reg add "$params" /v NtpAllow /t REG_MULTI_SZ /d '10.0.0.0/8\0no-network' /f >/dev/null
+# --- An allow list with one loopback network only: no answer outside it, an answer inside
+# (so that a server answering nobody, or gone, fails). Its entry that is no network is reported.
+qxr_wine_reg add "$params" /v NtpAllow /t REG_MULTI_SZ /d '10.0.0.0/8\0127.0.5.0/24\0no-network' /f >/dev/null
 qxr_wine_reg query "$params" /v NtpAllow >"$out/allow.reg"
-qxr_expect "$out/allow.reg" 'NtpAllow +REG_MULTI_SZ +10\.0\.0\.0/8\\0no-network' "NtpAllow holds two entries"
-restart "NtpAllow 10.0.0.0/8"
+qxr_expect "$out/allow.reg" 'NtpAllow +REG_MULTI_SZ +10\.0\.0\.0/8\\0127\.0\.5\.0/24\\0no-network' \
+    "NtpAllow holds three entries"
+restart "NtpAllow 10.0.0.0/8, 127.0.5.0/24"
 qxr_expect_events '^116 warning no-network$' 1 15 "event 116 names the entry that is no network"
 qxr_expect_events "^114 information $port\$" 2 15 "event 114 again"
-qxr_expect_eq "$(field "$(peer ntplib "$port")" answered)" 0 "NtpAllow without 127.0.0.0/8: ntplib gets no answer"
+qxr_expect_eq "$(field "$(peer ntplib "$port")" answered)" 0 "NtpAllow without 127.0.0.1: ntplib gets no answer"
 qxr_expect_eq "$(field "$(peer exchange "$port" 127.0.0.9 v4m3)" answered)" 0 \
-    "NtpAllow without 127.0.0.0/8: no answer to 127.0.0.9 either"
+    "NtpAllow without 127.0.0.9: no answer to it either"
+qxr_expect_eq "$(field "$(peer exchange "$port" 127.0.5.9 v4m3)" answered)" 1 \
+    "NtpAllow with 127.0.5.0/24: 127.0.5.9 answered"
 
 # --- The rate limit at its defaults (a burst of 8, one in 8 s, one in 4 of the excess
 # answered): 208 requests from one address in half a second get the burst and a quarter

@@ -50,6 +50,7 @@ rc=0; WINEDEBUG="-all,+eventlog,fixme+advapi" \
 qxr_expect_eq "$rc" 0 "-i: exit code 0"
 qxr_expect "$out/install.out" '^QxrSync installed\.$' "-i installs and starts the service"
 qxr_wine_reg query "$params" >"$out/params.reg"
+qxr_expect "$out/params.reg" '^ +MaxAdjustPct +REG_DWORD +0x' "-i seeds the parameters (MaxAdjustPct read back)"
 qxr_expect_not "$out/params.reg" 'TrackingLog' "-i does not seed TrackingLog or TrackingLogMaxKB"
 if qxr_wine_wait_events '^109 information -0\.(29|30)' 4 30; then qxr_pass "the service corrects (event 109 each second)"; else
     qxr_fail "the service corrects (fewer than 4 events 109 within 30 s)"; fi
@@ -127,8 +128,11 @@ sleep 4
 stop_service "with an unwritable path"
 qxr_expect_eq "$(count '^113 ')" 1 "event 113 once only"
 qxr_expect_range "$(( $(count '^109 ') - before109 ))" 4 30 "the loop went on correcting"
-grep -E 'ReportEventW L"3"' "$trace" >/dev/null && qxr_pass "event 113 carries error 3 (path not found)" ||
-    qxr_fail "event 113 carries error 3 (path not found)"
+# The insertion strings of event 113's own report (id 0x71): the path, then the error.
+strings113=$(awk '/fixme:advapi:ReportEventA \(/ { split($0, f, ","); on = tolower(f[4]) ~ /^0x0*71$/; next }
+    on && /:eventlog:ReportEventW L"/ { s = $0; sub(/.*ReportEventW L"/, "", s); sub(/"$/, "", s); print s }' "$trace")
+qxr_expect_eq "$(echo $strings113)" 'C:\\qxr\\no such folder\\qxrsync.csv 3' \
+    "event 113 carries the path and error 3 (path not found)"
 
 # --- The machine's log plotted by qxrsim, kept beside the logs.
 qxrsim=${QXRSIM:-}
