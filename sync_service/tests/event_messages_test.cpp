@@ -66,6 +66,8 @@ const EventMessage kWritten[] = {
     {115, "EVMSG_NTPPORTFAILED", "The NTP server cannot use UDP port %1.  Error %2.\r\n"},
     {116, "EVMSG_NTPALLOWIGNORED", "The NtpAllow entry %1 is not a network and is ignored.\r\n"},
     {117, "EVMSG_TRACKINGLOGBEHIND", "The tracking log %1 fell behind; %2 lines were dropped.\r\n"},
+    {119, "EVMSG_BADCARDDATE",
+     "The card reports the date %1, which cannot be true; the clock is not corrected from it.\r\n"},
 };
 
 TEST(EventMessagesTest, MessageCompilerSourceMatchesTheTable) {

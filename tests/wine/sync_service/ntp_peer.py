@@ -10,6 +10,8 @@ the server's port. Loopback only. One line of key=value results per command.
                                              good request from the same address
   ntp_peer.py burst PORT SRC COUNT           COUNT requests 2 ms apart from SRC
   ntp_peer.py hold PORT SECONDS              binds UDP PORT on 0.0.0.0 and keeps it
+  ntp_peer.py watch PORT SECONDS             one ntplib request every 0.2 s, a line each
+                                             (t= seconds since the start, then as ntplib)
 """
 import os
 import socket
@@ -155,6 +157,21 @@ def main(argv):
             answered += drain(s)
             time.sleep(0.01)
         print("sent=%d answered=%d" % (sent, answered))
+        return 0
+    if cmd == "watch" and len(argv) == 4:
+        # What a client polling fast sees while the card changes: every reply, none filtered.
+        import ntplib
+        port, seconds = int(argv[2]), float(argv[3])
+        start = time.monotonic()
+        while time.monotonic() - start < min(seconds, 120):
+            t = time.monotonic() - start
+            try:
+                r = ntplib.NTPClient().request(HOST, version=4, port=port, timeout=1)
+                print("t=%.2f answered=1 offset=%.6f li=%d stratum=%d" % (
+                    t, r.offset, r.leap, r.stratum), flush=True)
+            except ntplib.NTPException:
+                print("t=%.2f answered=0" % t, flush=True)
+            time.sleep(0.2)
         return 0
     if cmd == "hold" and len(argv) == 4:
         s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)

@@ -81,6 +81,41 @@ wait_ntplib() {
     return 1
 }
 lines() { [ -f "$log" ] && tr -d '\r' <"$log" | wc -l || echo 0; }
+# served_run NAME OLD NEW: judges a `peer watch` log taken while the card's time moved from
+# OLD to NEW seconds ahead: prints "wrong=N unsync_first=0|1 new=N" - synchronised replies at
+# neither time, whether an unsynchronised reply came before the first one at the new time,
+# and how many came at the new time.
+served_run() {
+    awk -v old="$2" -v new="$3" '
+        function near(x, y) { return x - y < 0.01 && y - x < 0.01 }
+        / answered=1 / {
+            li = ""; off = ""
+            for (i = 1; i <= NF; i++) {
+                if ($i ~ /^li=/) li = substr($i, 4)
+                if ($i ~ /^offset=/) off = substr($i, 8) + 0
+            }
+            if (li == 3) { if (!seen_new) unsync = 1; next }
+            if (near(off, new)) seen_new++
+            else if (!near(off, old) || seen_new) wrong++
+        }
+        END { printf "wrong=%d unsync_first=%d new=%d\n", wrong, unsync, seen_new }' "$out/$1.txt"
+}
+# wait_served LO_US HI_US SECONDS: waits until ntplib gets a synchronised reply whose offset
+# lies within [LO_US, HI_US] microseconds; prints the last reply.
+wait_served() {
+    local i r us
+    for ((i = 0; i < $3; i++)); do
+        r=$(peer ntplib "$port")
+        us=$(to_us "$(field "$r" offset)")
+        if grep -q ' li=0 stratum=1 ' <<<"$r" && [ "$us" != none ] && ((us >= $1 && us <= $2)); then
+            echo "$r"
+            return 0
+        fi
+        sleep 1
+    done
+    echo "$r"
+    return 1
+}
 restart() {
     qxr_expect_eq "$(qxr_wine_service stop QxrSync 20000)" "result=ok" "service stopped ($1)"
     qxr_expect_eq "$(qxr_wine_service start QxrSync 20000)" "result=ok" "service started ($1)"
@@ -142,6 +177,26 @@ for v in 1 2 3 4; do
     done
 done
 
+# --- The card's time set 10 minutes ahead while on GPS: the server's line starts anew, and it
+# answers unsynchronised until enough readings on GPS agree with the new line - never the new
+# time at LI 0 straight away, never a time that is neither. Then back to +2.5 s the same way.
+for step in "ahead 2.5 602.5 602500" "back 602.5 2.5 2500"; do
+    read -r name old new ms <<<"$step"
+    peer watch "$port" 20 >"$out/jump_$name.txt" &
+    watcher=$!
+    sleep 1
+    qxr_wine_simctl "jump_$name" offset "$ms"
+    wait "$watcher"
+    echo "--- card ${old} s -> ${new} s ahead: $(grep -c ' li=3 ' "$out/jump_$name.txt") unsynchronised," \
+        "$(grep -c ' li=0 ' "$out/jump_$name.txt") synchronised replies"
+    res=$(served_run "jump_$name" "$old" "$new")
+    qxr_expect_eq "${res% new=*}" "wrong=0 unsync_first=1" \
+        "card set from +$old s to +$new s: unsynchronised first, nothing but the two times at LI 0"
+    qxr_expect_range "${res##*new=}" 1 1000 "card set from +$old s to +$new s: then served at +$new s"
+done
+r=$(wait_served 2495000 2505000 30)
+qxr_expect_range "$(to_us "$(field "$r" offset)")" 2495000 2505000 "the card back at +2.5 s served synchronised again"
+
 # --- The on-board clock: still stratum 1, the dispersion growing with the last GPS reading's age.
 qxr_wine_simctl holdover reference clock gps on
 sleep 2
@@ -170,6 +225,29 @@ if [ -z "$ntpdig_skip" ]; then
     qxr_expect "$out/dig-none.err" 'no eligible servers' "reference none: ntpdig finds no eligible server"
 fi
 qxr_wine_simctl back reference gps
+
+# --- The card's date 1024 weeks back (a GPS receiver that gets its week era wrong), still
+# +2.5 s off the system clock otherwise: event 119 names the date once, the server answers
+# unsynchronised and chronyd refuses it, and nothing is corrected from it (no tracking-log
+# line, so no step). With the date right again, the server is synchronised again.
+r=$(wait_served 2495000 2505000 30)
+qxr_expect_range "$(to_us "$(field "$r" offset)")" 2495000 2505000 "before the false date: served synchronised"
+era_ms=$((2500 - 1024 * 7 * 86400 * 1000))
+qxr_wine_simctl era offset "$era_ms"
+qxr_expect_events '^119 warning 20[0-9][0-9]-[01][0-9]-[0-3][0-9]$' 1 10 "event 119 names the card's false date"
+era_lines=$(lines)
+r=$(wait_ntplib ' li=3 stratum=0 ' 5)
+qxr_expect_eq "$(field "$r" li)/$(field "$r" stratum)" 3/0 "false date: ntplib sees LI 3, stratum 0"
+chrony_query era 10
+qxr_expect "$out/era/chronyd.out" 'No suitable source' "false date: chronyd refuses the server"
+qxr_expect_eq "$(chrony_last era 4)/$(chrony_last era 5)" "?/0" "false date: chronyd logs leap unsynchronised, stratum 0"
+qxr_expect_eq "$(($(lines) - era_lines))" 0 "false date: no correction while it lasted (tracking log)"
+qxr_wine_simctl era_back offset 2500
+r=$(wait_served 2495000 2505000 30)
+qxr_expect_range "$(to_us "$(field "$r" offset)")" 2495000 2505000 "the date right again: served synchronised at +2.5 s"
+qxr_expect_eq "$(qxr_wine_events | grep -c '^119 ')" 1 "event 119 once for the spell"
+tr -d '\r' <"$log" | cut -d, -f2 | grep -c '^20[01][0-9]-' >"$out/era_lines.txt"
+qxr_expect_eq "$(cat "$out/era_lines.txt")" 0 "no tracking-log line carries the false date"
 
 # --- An allow list with one loopback network only: no answer outside it, an answer inside
 # (so that a server answering nobody, or gone, fails). Its entry that is no network is reported.
