@@ -15,7 +15,11 @@
 qxr_wine_init qxrsync_ntp
 qxr_wine_require_arch
 qxr_wine_require_files "$QXRSYNC_EXE" "$QXRTIME_DLL" "$QXR_SIMCTL" "$QXR_SIM_DRIVER" \
-    "$QXR_WINE_SVC" "$QXR_WINE_PROBE" "$QXR_NTP_PEER"
+    "$QXR_WINE_SVC" "$QXR_WINE_PROBE" "$QXR_NTP_PEER" "$QXR_CPU_TIME"
+[ -x "$QXR_NTP_LOAD" ] || {
+    echo "FAIL: the load generator $QXR_NTP_LOAD is missing (cmake --build --preset release --target ntp_load)"
+    exit 1
+}
 for prog in chronyd ntpdig /usr/bin/python3; do
     command -v "$prog" >/dev/null || { echo "FAIL: $prog is missing (scripts/install-deps.sh all)"; exit 1; }
 done
@@ -36,6 +40,8 @@ QXR_WINE_EVENT_TRACES=("$out/install.err" "$out/session.err")
 if [ "$(id -u)" = 0 ]; then port=123; ntpdig_skip=; else
     port=11232; ntpdig_skip="ntpdig needs the server on port 123, which needs root"; fi
 
+# The CPU time of the service's processes, for the flood (qxr_cpu_seconds, qxr_wine_pid).
+. "$QXR_CPU_TIME"
 peer() { /usr/bin/python3 "$QXR_NTP_PEER" "$@"; }
 if ! /usr/bin/python3 -c 'import socket, sys
 socket.socket(socket.AF_INET, socket.SOCK_DGRAM).bind(("0.0.0.0", int(sys.argv[1])))' "$port" 2>/dev/null; then
@@ -276,6 +282,35 @@ r=$(peer burst "$port" 127.0.2.1 208)
 echo "--- burst: $r"
 qxr_expect_eq "$(field "$r" sent)" 208 "burst: 208 requests sent"
 qxr_expect_range "$(field "$r" answered)" 40 76 "burst: only the first 8 and the leaked quarter answered"
+
+# --- A flood far beyond what the server answers: 40,000 requests/s from 256 addresses for
+# 10 s. The server's CPU budget (NtpCpuPercent, 20 % by default) bounds the service's CPU time,
+# the corrections keep their schedule (a tracking-log line a second), and a fresh client is
+# answered within a second after the flood ends.
+qxrsync_pid=$(qxr_wine_pid QxrSync.exe)
+wineserver_pid=$(qxr_wine_pid wineserver)
+qxr_expect_range "${qxrsync_pid:-0}" 1 9999999 "flood: QxrSync.exe's process found"
+flood_lines=$(lines)
+"$QXR_NTP_LOAD" --port "$port" --flood 40000 --seconds 10 --sources 256 >"$out/flood.out" 2>&1 &
+flood=$!
+QXR_WINE_BG_PIDS+=("$flood")
+sleep 0.5
+cpu_before=$(qxr_cpu_seconds "$qxrsync_pid") wine_before=$(qxr_cpu_seconds "$wineserver_pid")
+sleep 9
+cpu_after=$(qxr_cpu_seconds "$qxrsync_pid") wine_after=$(qxr_cpu_seconds "$wineserver_pid")
+flood_corrections=$(($(lines) - flood_lines))
+wait "$flood"
+sed 's/^/    /' "$out/flood.out"
+cpu_pct=$(awk -v a="$cpu_before" -v b="$cpu_after" 'BEGIN { printf "%.0f", (b - a) / 9 * 100 }')
+wine_pct=$(awk -v a="$wine_before" -v b="$wine_after" 'BEGIN { printf "%.0f", (b - a) / 9 * 100 }')
+echo "--- flood: QxrSync.exe used ${cpu_pct} % of a core, its wineserver ${wine_pct} %"
+qxr_expect "$out/flood.out" '^flood 40000/s for 10 s: sent [0-9]{6}' "flood: the generator offered its requests"
+qxr_expect_range "$cpu_pct" 1 30 "flood: QxrSync.exe within its 20 % CPU budget and a margin (% of a core)"
+qxr_expect_range "$flood_corrections" 8 14 "flood: the corrections keep their schedule (tracking-log lines in about 10 s)"
+after=$(sed -n 's/.*the first answered one was sent \([0-9]*\) ms after the flood ended.*/\1/p' "$out/flood.out")
+qxr_expect_range "${after:-none}" 0 1000 "flood: a fresh client answered within a second after it (ms)"
+qxr_expect "$out/flood.out" 'from 1 s after the flood on: ([0-9]+) of \1 answered' \
+    "flood: every fresh client answered from a second after it on"
 
 # --- Malformed requests: none answered, and the next good request from the same address is.
 peer malformed "$port" 127.0.3 >"$out/malformed.out"
