@@ -11,6 +11,7 @@ namespace {
 constexpr int kReceiveSize = 1024;
 // Datagrams taken per call before the caller gets to look at its stop flag again.
 constexpr int kBatch = 256;
+constexpr int kSocketErrorNothingOpen = -2;
 
 int64_t FrequencyOf(platform::PerformanceCounter& counter) {
     LARGE_INTEGER frequency{};
@@ -40,14 +41,18 @@ NtpServer::~NtpServer() {
 
 int NtpServer::Open() {
     Close();
+    ipv6Error_ = 0;
     const int families[2] = {platform::kAfInet, platform::kAfInet6};
     for (int family : families) {
-        const platform::SOCKET s = sockets_.socket(family);
+        const platform::SOCKET s = sockets_.socket(family, 0);
         if (s == platform::kInvalidSocket || sockets_.bind(s, port_) != 0) {
-            const int error = sockets_.WSAGetLastError();
+            int error = sockets_.WSAGetLastError();
+            if (error == 0) error = platform::kWsaEAccess;
             if (s != platform::kInvalidSocket) sockets_.closesocket(s);
-            if (family == platform::kAfInet) return error != 0 ? error : platform::kWsaEAccess;
-            continue;  // no IPv6 here, or its port is taken: IPv4 alone
+            if (family == platform::kAfInet) return error;
+            // IPv4 alone; said so unless the system has no IPv6 at all (NT 4.0).
+            if (error != platform::kWsaEAfNoSupport) ipv6Error_ = error;
+            continue;
         }
         sockets_open_[socketCount_++] = s;
     }
@@ -59,19 +64,31 @@ void NtpServer::Close() {
     socketCount_ = 0;
 }
 
-void NtpServer::Serve(DWORD timeoutMs) {
+int NtpServer::Serve(DWORD timeoutMs) {
     bool readable[2] = {false, false};
-    if (socketCount_ == 0 ||
-        sockets_.select(sockets_open_, socketCount_, timeoutMs, readable) <= 0) {
-        return;
+    const int ready = socketCount_ == 0
+                          ? kSocketErrorNothingOpen
+                          : sockets_.select(sockets_open_, socketCount_, timeoutMs, readable);
+    const int error = ready == kSocketErrorNothingOpen ? platform::kWsaENotSock
+                      : ready < 0                      ? sockets_.WSAGetLastError()
+                                                       : 0;
+    wokeAt_ = Counter();
+    TakeReadings();
+    if (ready < 0) return error != 0 ? error : platform::kWsaEAccess;
+    for (int i = 0; i < socketCount_ && ready > 0; ++i) {
+        if (!readable[i]) continue;
+        if (const int failed = ServeSocket(sockets_open_[i]); failed != 0) return failed;
     }
-    for (int i = 0; i < socketCount_; ++i) {
-        if (readable[i]) ServeSocket(sockets_open_[i]);
-    }
+    return 0;
 }
 
 void NtpServer::ServeWaiting() {
+    TakeReadings();
     for (int i = 0; i < socketCount_; ++i) ServeSocket(sockets_open_[i]);
+}
+
+void NtpServer::TakeReadings() {
+    handover_.Take([this](const CardReading& reading) { served_.Apply(reading); });
 }
 
 int64_t NtpServer::Counter() {
@@ -88,17 +105,25 @@ int64_t NtpServer::TimeAt(int64_t counter) {
     return FileTimeToInt64(now);
 }
 
-void NtpServer::ServeSocket(platform::SOCKET s) {
+int NtpServer::ServeSocket(platform::SOCKET s) {
     uint8_t request[kReceiveSize];
     uint8_t reply[kHeaderSize];
+    int failures = 0;
     for (int taken = 0; taken < kBatch; ++taken) {
         platform::SocketAddress from;
         const int size =
             sockets_.recvfrom(s, reinterpret_cast<char*>(request), sizeof request, &from);
-        // Windows reports an earlier reply's "port unreachable" as a failed receive: that
-        // ends nothing. Only an empty queue does.
         if (size < 0) {
-            if (sockets_.WSAGetLastError() == platform::kWsaEWouldBlock) return;
+            const int error = sockets_.WSAGetLastError();
+            if (error == platform::kWsaEWouldBlock) return 0;
+            // Longer than any request we answer, and without its sender: dropped.
+            if (error == platform::kWsaEMsgSize) {
+                ++counts_.malformed;
+                continue;
+            }
+            // Windows reports an earlier reply's "port unreachable" (or a reset) as a failed
+            // receive, which ends nothing; a whole batch of failures is the socket's own.
+            if (++failures == kBatch / 2) return error;
             continue;
         }
         const int64_t received = Counter();
@@ -119,8 +144,6 @@ void NtpServer::ServeSocket(platform::SOCKET s) {
             ++counts_.limited;
             continue;
         }
-        // Only a request that is answered takes the loop's readings and the card's state.
-        handover_.Take([this](const CardReading& reading) { served_.Apply(reading); });
         const int64_t receiveTime = TimeAt(received);
         BuildNtpReply(parsed, served_.Fields(receiveTime), FileTimeToNtp(receiveTime), reply);
         SetTransmitTimestamp(FileTimeToNtp(TimeAt(Counter())), reply);
@@ -129,6 +152,7 @@ void NtpServer::ServeSocket(platform::SOCKET s) {
             ++counts_.answered;
         }
     }
+    return 0;
 }
 
 }  // namespace qxr::ntp

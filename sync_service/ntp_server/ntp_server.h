@@ -5,7 +5,8 @@
 // read, the transmit timestamp just before the reply is sent.
 //
 // IPv4 always; IPv6 as well where the system has it (a system without it, such as NT 4.0,
-// refuses the socket and the server goes on with IPv4 alone).
+// refuses the socket and the server goes on with IPv4 alone; any other IPv6 failure is
+// kept for the event log).
 #pragma once
 
 #include <cstdint>
@@ -21,7 +22,7 @@ namespace qxr::ntp {
 
 struct NtpServerCounts {
     uint64_t answered = 0;
-    uint64_t malformed = 0;  // not a request we answer
+    uint64_t malformed = 0;  // not a request we answer (an oversized datagram included)
     uint64_t refused = 0;    // from a network not allowed
     uint64_t limited = 0;    // over the rate limit
 };
@@ -39,15 +40,25 @@ class NtpServer {
     int Open();
     bool IsOpen() const { return socketCount_ > 0; }
     WORD Port() const { return port_; }
-    // Waits up to `timeoutMs` for a request, then answers every one waiting.
-    void Serve(DWORD timeoutMs);
-    // Answers every request waiting, without waiting for more.
+    // The Winsock error of the IPv6 socket at the last Open, 0 when it opened or the system
+    // has no IPv6 at all.
+    int Ipv6Error() const { return ipv6Error_; }
+    // Waits up to `timeoutMs` for a request, takes the loop's readings (whatever ended the
+    // wait), then answers every request waiting. 0, or the Winsock error of a failing wait
+    // or receive.
+    int Serve(DWORD timeoutMs);
+    // Takes the loop's readings and answers every request waiting, without waiting for more.
     void ServeWaiting();
+    // Applies what the loop has handed over.
+    void TakeReadings();
+    // The performance counter when the last wait of Serve ended: the server was busy from
+    // then until Serve returned.
+    int64_t WokeAt() const { return wokeAt_; }
     void Close();
     const NtpServerCounts& Counts() const { return counts_; }
 
   private:
-    void ServeSocket(platform::SOCKET s);
+    int ServeSocket(platform::SOCKET s);
     // The card's time at `counter`, or the system clock's before the first card reading.
     int64_t TimeAt(int64_t counter);
     int64_t Counter();
@@ -63,6 +74,8 @@ class NtpServer {
     ServedClock served_;
     platform::SOCKET sockets_open_[2] = {platform::kInvalidSocket, platform::kInvalidSocket};
     int socketCount_ = 0;
+    int ipv6Error_ = 0;
+    int64_t wokeAt_ = 0;
     NtpServerCounts counts_;
 };
 
