@@ -59,11 +59,12 @@ at_rate() {
         printf "median %s us, p99 %s us", m, p }' "$out/$1.load"
 }
 
-# --- QxrSync under Wine: the server on, no rate limit, the default correction schedule
+# --- QxrSync under Wine: the server on, no rate limit, no CPU budget, the default correction schedule
 # (ramp 10 s) written to the tracking log.
 qxr_wine_reg add "$params" /v NtpServer /t REG_DWORD /d 1 /f >/dev/null
 qxr_wine_reg add "$params" /v NtpPort /t REG_DWORD /d "$wine_port" /f >/dev/null
 qxr_wine_reg add "$params" /v NtpRateInterval /t REG_DWORD /d 0 /f >/dev/null
+qxr_wine_reg add "$params" /v NtpCpuPercent /t REG_DWORD /d 100 /f >/dev/null  # no CPU budget
 qxr_wine_reg add "$params" /v TrackingLog /t REG_SZ /d 'C:\qxr\logs\qxrsync.csv' /f >/dev/null
 WINEDEBUG="-all,+eventlog,fixme+advapi" qxr_wine_run install 60 x86_64 QxrSync.exe -i
 if ! qxr_wine_wait_events "^114 information $wine_port\$" 1 30; then
