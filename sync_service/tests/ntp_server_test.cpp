@@ -358,7 +358,7 @@ TEST(NtpServerTest, RequestsThroughTheServer) {
         {"NtpRateInterval as REG_SZ \"100\" is ignored",
          paced,
          [](sim::SimRegistry& r, const std::string& k) {
-             r.SetString(k, "NtpRateInterval", REG_SZ, std::string("100\0", 4));
+             r.SetString(k, "NtpRateInterval", REG_SZ, "100");  // 4 bytes with its end
          },
          9,
          {9, 0, 0, 1},
