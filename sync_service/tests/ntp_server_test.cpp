@@ -582,11 +582,14 @@ TEST(TimeServingTest, ServesTheCardsTimeToAllowedClientsAndClosesItsPortAtStop) 
             network.SetIpv6Missing(true);  // as on NT 4.0: no complaint
             m.registry.SetString(kParametersKey, "NtpAllow", REG_MULTI_SZ,
                                  std::string("10.0.0.0/8\0bogus\0", 17));
+            m.registry.SetString(kParametersKey, "NtpRateBurst", REG_SZ, "100");
         },
         {Client(10, 1, 2, 3), Client(192, 168, 0, 1)});
-    EXPECT_EQ(
-        Texts(run, kMsgNtpAllowIgnored),
-        std::vector<std::string>{"The NtpAllow entry bogus is not a network and is ignored.\r\n"});
+    EXPECT_EQ(Texts(run, kMsgNtpAllowIgnored),
+              (std::vector<std::string>{
+                  "The registry value NtpRateBurst is not a REG_DWORD and is ignored.\r\n",
+                  "The NtpAllow entry bogus is not a network and is ignored.\r\n"}));
+    EXPECT_TRUE(Texts(run, kMsgNtpPortFailed).empty());
     EXPECT_EQ(Texts(run, kMsgNtpServing),
               std::vector<std::string>{"The NTP server is answering on UDP port 123.\r\n"});
     ASSERT_EQ(run.replies.size(), 1u);  // 192.168.0.1 is not in the list
@@ -622,6 +625,17 @@ TEST(TimeServingTest, APortInUseIsReportedAndTheCorrectionsGoOn) {
     EXPECT_TRUE(Texts(taken, kMsgNtpServing).empty());
     EXPECT_EQ(taken.corrections, quiet.corrections);
     EXPECT_GE(taken.corrections, 4u);
+    // IPv6 there but its port taken: said so, and IPv4 answers.
+    const ServedRun ipv6Taken = RunServing(
+        [](testing::ServiceTestMachine&, sim::SimDatagramSockets& network) {
+            network.TakePort(platform::kAfInet6, 123);
+        },
+        {Client(10, 1, 2, 3)});
+    EXPECT_EQ(Texts(ipv6Taken, kMsgNtpPortFailed),
+              std::vector<std::string>{
+                  "The NTP server cannot use UDP port 123 (IPv6).  Error 10048.\r\n"});
+    EXPECT_EQ(Texts(ipv6Taken, kMsgNtpServing).size(), 1u);
+    EXPECT_EQ(ipv6Taken.replies.size(), 1u);
 }
 
 }  // namespace
