@@ -23,6 +23,8 @@ inline constexpr int kWsaEAfNoSupport = 10047;
 inline constexpr int kWsaEAddrInUse = 10048;
 inline constexpr int kWsaEMsgSize = 10040;
 inline constexpr int kWsaETimedOut = 10060;
+inline constexpr int kWsaENetReset = 10052;
+inline constexpr int kWsaEConnReset = 10054;
 
 struct SocketAddress {
     int family = kAfInet;
@@ -44,9 +46,6 @@ class DatagramSockets {
     virtual SOCKET socket(int family, DWORD receiveTimeoutMs) = 0;
     // Binds to the family's any-address and `port`; 0 or kSocketError.
     virtual int bind(SOCKET s, WORD port) = 0;
-    // Waits up to `timeoutMs` until one of `sockets` has a datagram; sets readable[i] for
-    // each that has. The number readable, 0 on time-out, kSocketError on failure.
-    virtual int select(const SOCKET* sockets, int count, DWORD timeoutMs, bool* readable) = 0;
     // Length of the datagram taken, or kSocketError (kWsaEWouldBlock when none is waiting,
     // kWsaETimedOut when a blocking wait ended). A datagram longer than `size` is taken
     // and fails with kWsaEMsgSize, `from` then not filled in (Winsock gives no address).

@@ -64,36 +64,10 @@ int SimDatagramSockets::bind(platform::SOCKET s, WORD port) {
     return 0;
 }
 
-int SimDatagramSockets::select(const platform::SOCKET* sockets, int count, DWORD timeoutMs,
-                               bool* readable) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ++selectCalls_;
-    WaitWhileHeld(lock);
-    if (selectError_ != 0) {
-        Fail(selectError_);
-        return platform::kSocketError;
-    }
-    auto ready = [&] {
-        int n = 0;
-        for (int i = 0; i < count; ++i) {
-            const Socket* socket = Find(sockets[i]);
-            readable[i] = socket != nullptr && !socket->queue.empty();
-            if (readable[i]) ++n;
-        }
-        return n;
-    };
-    int n = ready();
-    if (n == 0 && timeoutMs > 0) {
-        delivered_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                            [&] { return ready() > 0; });
-        n = ready();
-    }
-    return n;
-}
-
 int SimDatagramSockets::recvfrom(platform::SOCKET s, char* buffer, int size,
                                  platform::SocketAddress* from) {
     std::unique_lock<std::mutex> lock(mutex_);
+    ++receiveCalls_;
     WaitWhileHeld(lock);
     Socket* socket = Find(s);
     if (socket == nullptr) {
@@ -192,11 +166,6 @@ void SimDatagramSockets::TakePort(int family, WORD port) {
     taken_.insert({family, port});
 }
 
-void SimDatagramSockets::FailSelect(int error) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    selectError_ = error;
-}
-
 void SimDatagramSockets::FailReceive(int error) {
     std::lock_guard<std::mutex> lock(mutex_);
     receiveError_ = error;
@@ -210,9 +179,9 @@ void SimDatagramSockets::Hold(bool held) {
     delivered_.notify_all();
 }
 
-int SimDatagramSockets::SelectCalls() const {
+int SimDatagramSockets::ReceiveCalls() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return selectCalls_;
+    return receiveCalls_;
 }
 
 int SimDatagramSockets::SocketsMade() const {

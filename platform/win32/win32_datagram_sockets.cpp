@@ -97,22 +97,6 @@ int Win32DatagramSockets::bind(platform::SOCKET s, WORD port) {
                : platform::kSocketError;
 }
 
-int Win32DatagramSockets::select(const platform::SOCKET* sockets, int count, DWORD timeoutMs,
-                                 bool* readable) {
-    fd_set set;
-    FD_ZERO(&set);
-    for (int i = 0; i < count; ++i) FD_SET(static_cast<::SOCKET>(sockets[i]), &set);
-    timeval timeout;
-    timeout.tv_sec = static_cast<long>(timeoutMs / 1000);
-    timeout.tv_usec = static_cast<long>(timeoutMs % 1000 * 1000);
-    const int ready = ::select(0, &set, nullptr, nullptr, &timeout);
-    if (ready == SOCKET_ERROR) return platform::kSocketError;
-    for (int i = 0; i < count; ++i) {
-        readable[i] = FD_ISSET(static_cast<::SOCKET>(sockets[i]), &set) != 0;
-    }
-    return ready;
-}
-
 int Win32DatagramSockets::recvfrom(platform::SOCKET s, char* buffer, int size,
                                    platform::SocketAddress* from) {
     sockaddr_storage address{};

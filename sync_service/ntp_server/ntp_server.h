@@ -17,6 +17,7 @@
 #include "sync_service/ntp_server/ntp_settings.h"
 #include "sync_service/ntp_server/reading_handover.h"
 #include "sync_service/ntp_server/served_clock.h"
+#include "sync_service/service_lock.h"
 
 namespace qxr::ntp {
 
@@ -36,29 +37,37 @@ class NtpServer {
     NtpServer& operator=(const NtpServer&) = delete;
 
     // Opens the sockets on the settings' port: 0, or the Winsock error of the IPv4 socket
-    // (nothing is then open).
-    int Open();
+    // (nothing is then open). `receiveTimeoutMs` 0: non-blocking sockets, for ServeWaiting;
+    // otherwise each socket's ServeOne waits up to that long.
+    int Open(DWORD receiveTimeoutMs = 0);
     bool IsOpen() const { return socketCount_ > 0; }
     WORD Port() const { return port_; }
+    // The sockets opened: 0 IPv4, 1 IPv6 where it opened.
+    int SocketCount() const { return socketCount_; }
     // The Winsock error of the IPv6 socket at the last Open, 0 when it opened or the system
     // has no IPv6 at all.
     int Ipv6Error() const { return ipv6Error_; }
-    // Waits up to `timeoutMs` for a request, takes the loop's readings (whatever ended the
-    // wait), then answers every request waiting. 0, or the Winsock error of a failing wait
-    // or receive.
-    int Serve(DWORD timeoutMs);
+    // One wake-up of socket `index`'s own thread: waits (the receive time-out) for a
+    // datagram, takes the loop's readings whatever ended the wait, and answers the datagram.
+    // `wokeAt` gets the counter when the wait ended. 0, or the Winsock error of a failing
+    // receive. Safe to call for each socket from a thread of its own.
+    int ServeOne(int index, int64_t* wokeAt);
+    // Closes socket `index` and opens it again: 0 or the Winsock error (it then stays
+    // closed, and ServeOne fails until a reopening succeeds).
+    int Reopen(int index);
     // Takes the loop's readings and answers every request waiting, without waiting for more.
     void ServeWaiting();
     // Applies what the loop has handed over.
     void TakeReadings();
-    // The performance counter when the last wait of Serve ended: the server was busy from
-    // then until Serve returned.
-    int64_t WokeAt() const { return wokeAt_; }
     void Close();
     const NtpServerCounts& Counts() const { return counts_; }
 
   private:
-    int ServeSocket(platform::SOCKET s);
+    int OpenSocket(int family, platform::SOCKET* s);
+    // Checks and answers one datagram; under the lock but for the sending.
+    void Answer(platform::SOCKET s, const uint8_t* request, int size,
+                const platform::SocketAddress& from, int64_t received);
+    void TakeReadingsLocked();
     // The card's time at `counter`, or the system clock's before the first card reading.
     int64_t TimeAt(int64_t counter);
     int64_t Counter();
@@ -72,10 +81,13 @@ class NtpServer {
     WORD port_;
     int64_t frequency_ = 0;
     ServedClock served_;
+    DWORD receiveTimeoutMs_ = 0;
     platform::SOCKET sockets_open_[2] = {platform::kInvalidSocket, platform::kInvalidSocket};
+    int families_[2] = {platform::kAfInet, platform::kAfInet6};
     int socketCount_ = 0;
     int ipv6Error_ = 0;
-    int64_t wokeAt_ = 0;
+    // The state both sockets' threads share: the fit, the rate table, the counts.
+    sync::ServiceLock lock_;
     NtpServerCounts counts_;
 };
 

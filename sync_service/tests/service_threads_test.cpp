@@ -283,11 +283,11 @@ std::vector<uint8_t> ClientRequest() {
     return request;
 }
 
-// A network gone down: select fails at once, every time. The thread must not spin on it
+// A network gone down: the receive fails at once, every time. The thread must not spin on it
 // (at priority 24 in a REALTIME process that freezes a one-CPU machine): it pauses after each
 // failure, reports the failure once, opens its port again, and serves once the network is
 // back.
-TEST(TimeServingThreadsTest, AFailingSelectNeitherSpinsNorEndsTheServer) {
+TEST(TimeServingThreadsTest, AFailingReceiveNeitherSpinsNorEndsTheServer) {
     constexpr int kNetDown = 10050;  // WSAENETDOWN
     sim::SimMachine pc;
     pc.threads.SetMode(sim::SimThreads::Mode::kReal);
@@ -295,7 +295,7 @@ TEST(TimeServingThreadsTest, AFailingSelectNeitherSpinsNorEndsTheServer) {
     platform::Platform ports = WithClock(pc.ports, steady);
     sim::SimDatagramSockets network;
     network.SetIpv6Missing(true);
-    network.FailSelect(kNetDown);
+    network.FailReceive(kNetDown);
     std::mutex lock;
     std::vector<int> reported;
     {
@@ -308,7 +308,7 @@ TEST(TimeServingThreadsTest, AFailingSelectNeitherSpinsNorEndsTheServer) {
         ASSERT_EQ(serving.Start(), 0);
         // Two reopenings' worth of failures: about ten pauses of 100 ms.
         std::this_thread::sleep_for(std::chrono::milliseconds(1050));
-        const int calls = network.SelectCalls();
+        const int calls = network.ReceiveCalls();
         EXPECT_GE(calls, 6);
         EXPECT_LE(calls, 12);
         EXPECT_GE(network.SocketsMade(), 2);  // opened again
@@ -316,7 +316,7 @@ TEST(TimeServingThreadsTest, AFailingSelectNeitherSpinsNorEndsTheServer) {
             std::lock_guard<std::mutex> guard(lock);
             EXPECT_EQ(reported, std::vector<int>{kNetDown});  // once
         }
-        network.FailSelect(0);
+        network.FailReceive(0);
         platform::SocketAddress from;
         from.address[0] = 10;
         size_t answered = 0;
@@ -347,7 +347,7 @@ TEST(TimeServingThreadsTest, StopWaitsForTheThreadInsideASocketCall) {
                                  ntp::TimeServing::Mode::kOwnThread);
         network.Hold(true);
         ASSERT_EQ(serving.Start(), 0);
-        while (network.SelectCalls() == 0) std::this_thread::yield();  // caught inside
+        while (network.ReceiveCalls() == 0) std::this_thread::yield();  // caught inside
         std::thread release([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));  // 30 s of ticks
             released.store(true);
