@@ -63,8 +63,8 @@ void TimeServing::Pause(DWORD ms) {
 // Lowering it would not protect the desktop (even THREAD_PRIORITY_IDLE is 16 in that class,
 // above every normal program): the CPU budget does. Under a flood the threads are busy at
 // most `cpuPercent_` of the time, counted from each wake-up to its answer (the receive
-// included when it did not wait), and then sleep;
-// the datagrams meanwhile wait in the socket's receive buffer, or the system drops them.
+// included when it did not wait), and then sleep; the datagrams meanwhile wait in the
+// socket's receive buffer, or the system drops them.
 void TimeServing::ServeUntilStopped(int index) {
     int failures = 0;
     bool reported = false;
