@@ -23,10 +23,12 @@ const EventMessage kEventMessages[kEventMessageCount] = {
     {kMsgNtpServing, "EVMSG_NTPSERVING", "The NTP server is answering on UDP port %1.\r\n"},
     {kMsgNtpPortFailed, "EVMSG_NTPPORTFAILED",
      "The NTP server cannot use UDP port %1.  Error %2.\r\n"},
-    {kMsgNtpAllowIgnored, "EVMSG_NTPALLOWIGNORED",
-     "The NtpAllow entry %1 is not a network and is ignored.\r\n"},
+    {kMsgNtpAllowIgnored, "EVMSG_NTPALLOWIGNORED", "The %2 %1 %3 and is ignored.\r\n"},
     {kMsgTrackingLogBehind, "EVMSG_TRACKINGLOGBEHIND",
      "The tracking log %1 fell behind; %2 lines were dropped.\r\n"},
+    {kMsgNtpReceiveFailed, "EVMSG_NTPRECEIVEFAILED",
+     "The NTP server cannot receive on UDP port %1.  Winsock error %2.  The port is opened "
+     "again.\r\n"},
     {kMsgBadCardDate, "EVMSG_BADCARDDATE",
      "The card reports the date %1, which cannot be true; the clock is not corrected from "
      "it.\r\n"},

@@ -27,8 +27,9 @@ enum EventId : DWORD {
     kMsgTrackingLogFailed = 113,  // the opt-in tracking log could not be written
     kMsgNtpServing = 114,         // the opt-in NTP server answers on its port
     kMsgNtpPortFailed = 115,      // ... cannot use it; the service goes on without it
-    kMsgNtpAllowIgnored = 116,    // an NtpAllow entry that names no network
+    kMsgNtpAllowIgnored = 116,    // an NtpAllow entry or an Ntp* value that is ignored
     kMsgTrackingLogBehind = 117,  // its writer fell behind and dropped lines
+    kMsgNtpReceiveFailed = 118,   // the NTP server's sockets keep failing; it reopens them
     kMsgBadCardDate = 119,        // a card date that cannot be true: not corrected from
 };
 
@@ -41,7 +42,7 @@ struct EventMessage {
 inline constexpr DWORD kFirstEventId = 100;
 inline constexpr DWORD kLastEventId = 119;
 // In rising order of id; an id may be missing.
-inline constexpr std::size_t kEventMessageCount = 19;
+inline constexpr std::size_t kEventMessageCount = 20;
 
 extern const EventMessage kEventMessages[kEventMessageCount];
 

@@ -46,20 +46,40 @@ const ntp::NtpServerCounts* SyncService::TimeServerCounts() const {
 }
 
 ntp::TimeServing* SyncService::StartTimeServing() {
-    if (!ntp_.enabled || sockets_ == nullptr) return nullptr;
+    if (sockets_ == nullptr || (!ntp_.enabled && !ntp_.serverValueIgnored)) return nullptr;
     for (int i = 0; i < ntp_.rejectedCount; ++i) {
-        ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgNtpAllowIgnored, ntp_.rejected[i]);
+        const ntp::IgnoredSetting& ignored = ntp_.rejected[i];
+        ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgNtpAllowIgnored, ignored.name, ignored.kind,
+                           ignored.why);
     }
+    if (!ntp_.enabled) return nullptr;
     char port[24], error[24];
     std::snprintf(port, sizeof port, "%u", static_cast<unsigned>(ntp_.port));
     // Once, at the start: the server's rate table is too large for the service thread's stack.
     auto* serving = new (std::nothrow) ntp::TimeServing(Ports(), *sockets_, ntp_, servingMode_);
+    if (serving != nullptr) {
+        const WORD number = ntp_.port;
+        serving->OnReceiveFailing([this, number](int failure) {
+            char portText[24], errorText[24];
+            std::snprintf(portText, sizeof portText, "%u", static_cast<unsigned>(number));
+            std::snprintf(errorText, sizeof errorText, "%d", failure);
+            ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgNtpReceiveFailed, portText, errorText);
+        });
+    }
     const int status = serving != nullptr ? serving->Start() : ERROR_NOT_ENOUGH_MEMORY;
     if (status != 0) {
         delete serving;
         std::snprintf(error, sizeof error, "%d", status);
         ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgNtpPortFailed, port, error);
         return nullptr;
+    }
+    // IPv6 that the system has but that cannot be used (its port taken, say): the port's
+    // own event, named as IPv6's, since the server answers on IPv4 all the same.
+    if (const int ipv6 = serving->Ipv6Error(); ipv6 != 0) {
+        char ipv6Port[32];
+        std::snprintf(ipv6Port, sizeof ipv6Port, "%u (IPv6)", static_cast<unsigned>(ntp_.port));
+        std::snprintf(error, sizeof error, "%d", ipv6);
+        ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgNtpPortFailed, ipv6Port, error);
     }
     ReportServiceEvent(EVENTLOG_INFORMATION_TYPE, kMsgNtpServing, port);
     return serving;

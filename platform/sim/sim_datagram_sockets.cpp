@@ -6,7 +6,7 @@
 namespace qxr::sim {
 
 namespace {
-constexpr int kWsaENotSock = 10038;
+constexpr int kWsaENotSock = platform::kWsaENotSock;
 constexpr int kWsaEInval = 10022;
 }  // namespace
 
@@ -21,7 +21,11 @@ SimDatagramSockets::Socket* SimDatagramSockets::Find(platform::SOCKET s) {
     return it == sockets_.end() ? nullptr : &it->second;
 }
 
-platform::SOCKET SimDatagramSockets::socket(int family) {
+void SimDatagramSockets::WaitWhileHeld(std::unique_lock<std::mutex>& lock) {
+    delivered_.wait(lock, [&] { return !held_; });
+}
+
+platform::SOCKET SimDatagramSockets::socket(int family, DWORD receiveTimeoutMs) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (family != platform::kAfInet && family != platform::kAfInet6) {
         Fail(platform::kWsaEAfNoSupport);
@@ -32,7 +36,8 @@ platform::SOCKET SimDatagramSockets::socket(int family) {
         return platform::kInvalidSocket;
     }
     const platform::SOCKET s = next_++;
-    sockets_[s] = Socket{family, 0, {}};
+    sockets_[s] = Socket{family, 0, {}, receiveTimeoutMs};
+    ++socketsMade_;
     return s;
 }
 
@@ -59,34 +64,34 @@ int SimDatagramSockets::bind(platform::SOCKET s, WORD port) {
     return 0;
 }
 
-int SimDatagramSockets::select(const platform::SOCKET* sockets, int count, DWORD timeoutMs,
-                               bool* readable) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    auto ready = [&] {
-        int n = 0;
-        for (int i = 0; i < count; ++i) {
-            const Socket* socket = Find(sockets[i]);
-            readable[i] = socket != nullptr && !socket->queue.empty();
-            if (readable[i]) ++n;
-        }
-        return n;
-    };
-    int n = ready();
-    if (n == 0 && timeoutMs > 0) {
-        delivered_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                            [&] { return ready() > 0; });
-        n = ready();
-    }
-    return n;
-}
-
 int SimDatagramSockets::recvfrom(platform::SOCKET s, char* buffer, int size,
                                  platform::SocketAddress* from) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++receiveCalls_;
+    WaitWhileHeld(lock);
     Socket* socket = Find(s);
     if (socket == nullptr) {
         Fail(kWsaENotSock);
         return platform::kSocketError;
+    }
+    if (receiveError_ != 0) {
+        Fail(receiveError_);
+        return platform::kSocketError;
+    }
+    if (socket->queue.empty() && socket->receiveTimeoutMs > 0) {
+        // A blocking socket: waits for a delivery, the socket's closing or its time-out.
+        delivered_.wait_for(lock, std::chrono::milliseconds(socket->receiveTimeoutMs), [&] {
+            socket = Find(s);
+            return socket == nullptr || !socket->queue.empty();
+        });
+        if (socket == nullptr) {
+            Fail(kWsaENotSock);
+            return platform::kSocketError;
+        }
+        if (socket->queue.empty()) {
+            Fail(platform::kWsaETimedOut);
+            return platform::kSocketError;
+        }
     }
     if (socket->queue.empty()) {
         Fail(platform::kWsaEWouldBlock);
@@ -94,10 +99,13 @@ int SimDatagramSockets::recvfrom(platform::SOCKET s, char* buffer, int size,
     }
     SimDatagram datagram = std::move(socket->queue.front());
     socket->queue.pop_front();
-    const int length = static_cast<int>(datagram.data.size()) < size
-                           ? static_cast<int>(datagram.data.size())
-                           : size;
+    const bool cut = static_cast<int>(datagram.data.size()) > size;
+    const int length = cut ? size : static_cast<int>(datagram.data.size());
     if (length > 0) std::memcpy(buffer, datagram.data.data(), static_cast<size_t>(length));
+    if (cut) {
+        Fail(platform::kWsaEMsgSize);
+        return platform::kSocketError;
+    }
     *from = datagram.peer;
     return length;
 }
@@ -116,11 +124,14 @@ int SimDatagramSockets::sendto(platform::SOCKET s, const char* data, int size,
 }
 
 int SimDatagramSockets::closesocket(platform::SOCKET s) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (sockets_.erase(s) == 0) {
-        Fail(kWsaENotSock);
-        return platform::kSocketError;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (sockets_.erase(s) == 0) {
+            Fail(kWsaENotSock);
+            return platform::kSocketError;
+        }
     }
+    delivered_.notify_all();  // a blocking recvfrom on it ends
     return 0;
 }
 
@@ -153,6 +164,29 @@ std::vector<SimDatagram> SimDatagramSockets::TakeSent() {
 void SimDatagramSockets::TakePort(int family, WORD port) {
     std::lock_guard<std::mutex> lock(mutex_);
     taken_.insert({family, port});
+}
+
+void SimDatagramSockets::FailReceive(int error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    receiveError_ = error;
+}
+
+void SimDatagramSockets::Hold(bool held) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        held_ = held;
+    }
+    delivered_.notify_all();
+}
+
+int SimDatagramSockets::ReceiveCalls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return receiveCalls_;
+}
+
+int SimDatagramSockets::SocketsMade() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return socketsMade_;
 }
 
 int SimDatagramSockets::OpenCount() const {

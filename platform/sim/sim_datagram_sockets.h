@@ -1,8 +1,10 @@
-// Simulated UDP sockets: the server's side behaves as Winsock's (non-blocking sockets, bind
-// to a port, select, recvfrom, sendto), and the network's side lets a test or the simulation
-// deliver a client's datagram to a bound port and collect what was sent back. A port can be
-// taken by "another program", and IPv6 can be missing, as on NT 4.0. Safe to use from several
-// threads: select waits (in real time) for a delivery.
+// Simulated UDP sockets: the server's side behaves as Winsock's (non-blocking sockets or ones
+// with a receive time-out, bind to a port, recvfrom, sendto), and the network's side lets a test or
+// the simulation deliver a client's datagram to a bound port and collect what was sent back. A port
+// can be taken by "another program", IPv6 can be missing, as on NT 4.0, recvfrom can fail (a
+// network gone down), and a datagram longer than the receive buffer is refused without its sender,
+// as Winsock does. Safe to use from several threads: a blocking recvfrom waits (in real time) for a
+// delivery.
 #pragma once
 
 #include <condition_variable>
@@ -26,10 +28,8 @@ struct SimDatagram {
 
 class SimDatagramSockets : public platform::DatagramSockets {
   public:
-    platform::SOCKET socket(int family) override;
+    platform::SOCKET socket(int family, DWORD receiveTimeoutMs) override;
     int bind(platform::SOCKET s, WORD port) override;
-    int select(const platform::SOCKET* sockets, int count, DWORD timeoutMs,
-               bool* readable) override;
     int recvfrom(platform::SOCKET s, char* buffer, int size,
                  platform::SocketAddress* from) override;
     int sendto(platform::SOCKET s, const char* data, int size,
@@ -46,6 +46,12 @@ class SimDatagramSockets : public platform::DatagramSockets {
     void TakePort(int family, WORD port);
     // socket(AF_INET6) fails with WSAEAFNOSUPPORT.
     void SetIpv6Missing(bool missing) { ipv6Missing_ = missing; }
+    // From now on recvfrom fails with `error`; 0 ends the failure.
+    void FailReceive(int error);
+    // While held, recvfrom waits (a thread caught inside a socket call) until released.
+    void Hold(bool held);
+    int ReceiveCalls() const;
+    int SocketsMade() const;
     int OpenCount() const;
     bool IsBound(int family, WORD port) const;
 
@@ -54,7 +60,9 @@ class SimDatagramSockets : public platform::DatagramSockets {
         int family;
         WORD port = 0;  // 0 until bound
         std::deque<SimDatagram> queue;
+        DWORD receiveTimeoutMs = 0;
     };
+    void WaitWhileHeld(std::unique_lock<std::mutex>& lock);
     void Fail(int error);
     Socket* Find(platform::SOCKET s);
 
@@ -65,6 +73,10 @@ class SimDatagramSockets : public platform::DatagramSockets {
     std::vector<SimDatagram> sent_;
     platform::SOCKET next_ = 0x100;
     bool ipv6Missing_ = false;
+    int receiveError_ = 0;
+    bool held_ = false;
+    int receiveCalls_ = 0;
+    int socketsMade_ = 0;
     static thread_local int lastError_;
 };
 

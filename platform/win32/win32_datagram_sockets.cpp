@@ -12,6 +12,9 @@ namespace {
 // Not in every header set, and NT 4.0 has no IPv6 anyway: where the option is unknown the
 // socket is IPv6-only already.
 constexpr int kIpv6V6Only = 27;
+// ~SO_REUSEADDR: NT 4.0 SP4 and later; older systems refuse it, and the port is then shared
+// as before.
+constexpr int kExclusiveAddressUse = ~0x0004;
 
 int ToSockaddr(const platform::SocketAddress& address, sockaddr_storage* out) {
     std::memset(out, 0, sizeof *out);
@@ -20,6 +23,7 @@ int ToSockaddr(const platform::SocketAddress& address, sockaddr_storage* out) {
         in6->sin6_family = AF_INET6;
         in6->sin6_port = htons(address.port);
         std::memcpy(&in6->sin6_addr, address.address, 16);
+        in6->sin6_scope_id = address.scopeId;
         return sizeof *in6;
     }
     auto* in = reinterpret_cast<sockaddr_in*>(out);
@@ -35,7 +39,7 @@ Win32DatagramSockets::~Win32DatagramSockets() {
     if (started_) ::WSACleanup();
 }
 
-platform::SOCKET Win32DatagramSockets::socket(int family) {
+platform::SOCKET Win32DatagramSockets::socket(int family, DWORD receiveTimeoutMs) {
     if (!started_ && startError_ == 0) {
         WSADATA data;
         startError_ = ::WSAStartup(MAKEWORD(2, 0), &data);
@@ -48,13 +52,22 @@ platform::SOCKET Win32DatagramSockets::socket(int family) {
     const int af = family == platform::kAfInet6 ? AF_INET6 : AF_INET;
     const ::SOCKET s = ::socket(af, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) return platform::kInvalidSocket;
-    u_long nonBlocking = 1;
-    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+    u_long nonBlocking = receiveTimeoutMs == 0 ? 1 : 0;
+    const DWORD timeout = receiveTimeoutMs;
+    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ||
+        (timeout != 0 &&
+         ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+                      sizeof timeout) != 0)) {
         const int error = ::WSAGetLastError();
         ::closesocket(s);
         ::WSASetLastError(error);
         return platform::kInvalidSocket;
     }
+    // Both only ask: a system without them (or a smaller buffer) serves as before.
+    const int exclusive = 1, buffer = platform::kReceiveBuffer;
+    ::setsockopt(s, SOL_SOCKET, kExclusiveAddressUse, reinterpret_cast<const char*>(&exclusive),
+                 sizeof exclusive);
+    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
     if (af == AF_INET6) {
         DWORD only = 1;
         ::setsockopt(s, IPPROTO_IPV6, kIpv6V6Only, reinterpret_cast<const char*>(&only),
@@ -84,39 +97,22 @@ int Win32DatagramSockets::bind(platform::SOCKET s, WORD port) {
                : platform::kSocketError;
 }
 
-int Win32DatagramSockets::select(const platform::SOCKET* sockets, int count, DWORD timeoutMs,
-                                 bool* readable) {
-    fd_set set;
-    FD_ZERO(&set);
-    for (int i = 0; i < count; ++i) FD_SET(static_cast<::SOCKET>(sockets[i]), &set);
-    timeval timeout;
-    timeout.tv_sec = static_cast<long>(timeoutMs / 1000);
-    timeout.tv_usec = static_cast<long>(timeoutMs % 1000 * 1000);
-    const int ready = ::select(0, &set, nullptr, nullptr, &timeout);
-    if (ready == SOCKET_ERROR) return platform::kSocketError;
-    for (int i = 0; i < count; ++i) {
-        readable[i] = FD_ISSET(static_cast<::SOCKET>(sockets[i]), &set) != 0;
-    }
-    return ready;
-}
-
 int Win32DatagramSockets::recvfrom(platform::SOCKET s, char* buffer, int size,
                                    platform::SocketAddress* from) {
     sockaddr_storage address{};
     int length = sizeof address;
     const int got = ::recvfrom(static_cast<::SOCKET>(s), buffer, size, 0,
                                reinterpret_cast<sockaddr*>(&address), &length);
-    if (got == SOCKET_ERROR) {
-        // A datagram longer than the buffer arrives cut, with WSAEMSGSIZE: take it as cut.
-        if (::WSAGetLastError() != WSAEMSGSIZE) return platform::kSocketError;
-        return size;
-    }
+    // A datagram longer than the buffer fails with WSAEMSGSIZE and without its sender's
+    // address: the caller drops it.
+    if (got == SOCKET_ERROR) return platform::kSocketError;
     *from = platform::SocketAddress{};
     if (address.ss_family == AF_INET6) {
         const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&address);
         from->family = platform::kAfInet6;
         std::memcpy(from->address, &in6->sin6_addr, 16);
         from->port = ntohs(in6->sin6_port);
+        from->scopeId = in6->sin6_scope_id;
     } else {
         const auto* in = reinterpret_cast<const sockaddr_in*>(&address);
         from->family = platform::kAfInet;

@@ -13,10 +13,8 @@ class Win32DatagramSockets : public platform::DatagramSockets {
     Win32DatagramSockets(const Win32DatagramSockets&) = delete;
     Win32DatagramSockets& operator=(const Win32DatagramSockets&) = delete;
 
-    platform::SOCKET socket(int family) override;
+    platform::SOCKET socket(int family, DWORD receiveTimeoutMs) override;
     int bind(platform::SOCKET s, WORD port) override;
-    int select(const platform::SOCKET* sockets, int count, DWORD timeoutMs,
-               bool* readable) override;
     int recvfrom(platform::SOCKET s, char* buffer, int size,
                  platform::SocketAddress* from) override;
     int sendto(platform::SOCKET s, const char* data, int size,

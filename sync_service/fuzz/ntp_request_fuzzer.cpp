@@ -59,7 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         QXR_FUZZ_CHECK(reply.data.size() <= request.size());
         QXR_FUZZ_CHECK(reply.data.size() == ntp::kHeaderSize);
         const int mode = reply.data[0] & 7, requestMode = request[0] & 7;
-        QXR_FUZZ_CHECK((requestMode == 3 && mode == 4) || (requestMode == 1 && mode == 2));
+        const bool version1 = (request[0] & 0x38) == 0x08;  // mode 0 was its client mode
+        QXR_FUZZ_CHECK(((requestMode == 3 || (version1 && requestMode == 0)) && mode == 4) ||
+                       (requestMode == 1 && mode == 2));
         QXR_FUZZ_CHECK((reply.data[0] & 0x38) == (request[0] & 0x38));
         QXR_FUZZ_CHECK(std::memcmp(reply.data.data() + 24, request.data() + 40, 8) == 0);
         QXR_FUZZ_CHECK(reply.peer.port == 123);

@@ -4,6 +4,7 @@ namespace qxr::ntp {
 
 namespace {
 
+constexpr int kModeUnspecified = 0;
 constexpr int kModeSymmetricActive = 1;
 constexpr int kModeSymmetricPassive = 2;
 constexpr int kModeClient = 3;
@@ -53,8 +54,10 @@ bool ParseNtpRequest(const uint8_t* data, size_t size, NtpRequest* request) {
     if (data == nullptr || size < kHeaderSize || size % 4 != 0) return false;
     if (size == kWindowsAuthenticated || size == kWindowsExtendedAuthenticated) return false;
     const int version = (data[0] >> 3) & 7;
-    const int mode = data[0] & 7;
+    int mode = data[0] & 7;
     if (version < 1 || version > 4) return false;
+    // RFC 1059 had no client mode: a version-1 client sends mode 0 (ntpd and chrony answer it).
+    if (version == 1 && mode == kModeUnspecified) mode = kModeClient;
     if (mode != kModeClient && mode != kModeSymmetricActive) return false;
     // Extension fields exist from version 4 on; older clients send the bare header.
     if (size > kHeaderSize && (version < 4 || !OnlyExtensionFields(data, size))) return false;

@@ -1,8 +1,8 @@
 // NTP packets as the server takes and gives them (RFC 5905, RFC 4330): which requests are
-// answered and the 48-byte reply. Only client (mode 3) and symmetric active (mode 1) requests
-// of versions 1 to 4 are answered; control, private and broadcast modes never are, and a
-// request that carries anything but well-formed extension fields after its header (a MAC of
-// a key this server does not have, the authenticated Windows forms) is dropped.
+// answered and the 48-byte reply. Only client (mode 3; mode 0 of version 1) and symmetric
+// active (mode 1) requests of versions 1 to 4 are answered; control, private and broadcast modes
+// never are, and a request that carries anything but well-formed extension fields after its header
+// (a MAC of a key this server does not have, the authenticated Windows forms) is dropped.
 #pragma once
 
 #include <cstddef>

@@ -6,8 +6,10 @@ namespace qxr::ntp {
 
 namespace {
 
+// An IPv6 client is its /64: one host may take any address of its network at will.
 void KeyOf(const platform::SocketAddress& address, uint64_t key[2]) {
     std::memcpy(key, address.address, 16);
+    if (address.family == platform::kAfInet6) key[1] = 0;
     key[1] ^= static_cast<uint64_t>(address.family) << 56;
 }
 

@@ -1,4 +1,5 @@
-// Per-client rate limiting in the manner of chrony's: each address may send a burst, then one
+// Per-client rate limiting in the manner of chrony's: each address (an IPv6 client: its /64)
+// may send a burst, then one
 // request per interval; of the requests beyond that, one in `leak` is still answered, so that
 // a client whose address an attacker forges keeps some service. The table has a fixed size:
 // under a flood from many addresses the least recently seen entries give way.

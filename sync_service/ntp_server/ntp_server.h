@@ -5,7 +5,8 @@
 // read, the transmit timestamp just before the reply is sent.
 //
 // IPv4 always; IPv6 as well where the system has it (a system without it, such as NT 4.0,
-// refuses the socket and the server goes on with IPv4 alone).
+// refuses the socket and the server goes on with IPv4 alone; any other IPv6 failure is
+// kept for the event log).
 #pragma once
 
 #include <cstdint>
@@ -16,12 +17,13 @@
 #include "sync_service/ntp_server/ntp_settings.h"
 #include "sync_service/ntp_server/reading_handover.h"
 #include "sync_service/ntp_server/served_clock.h"
+#include "sync_service/service_lock.h"
 
 namespace qxr::ntp {
 
 struct NtpServerCounts {
     uint64_t answered = 0;
-    uint64_t malformed = 0;  // not a request we answer
+    uint64_t malformed = 0;  // not a request we answer (an oversized datagram included)
     uint64_t refused = 0;    // from a network not allowed
     uint64_t limited = 0;    // over the rate limit
 };
@@ -35,13 +37,25 @@ class NtpServer {
     NtpServer& operator=(const NtpServer&) = delete;
 
     // Opens the sockets on the settings' port: 0, or the Winsock error of the IPv4 socket
-    // (nothing is then open).
-    int Open();
+    // (nothing is then open). `receiveTimeoutMs` 0: non-blocking sockets, for ServeWaiting;
+    // otherwise each socket's ServeOne waits up to that long.
+    int Open(DWORD receiveTimeoutMs = 0);
     bool IsOpen() const { return socketCount_ > 0; }
     WORD Port() const { return port_; }
-    // Waits up to `timeoutMs` for a request, then answers every one waiting.
-    void Serve(DWORD timeoutMs);
-    // Answers every request waiting, without waiting for more.
+    // The sockets opened: 0 IPv4, 1 IPv6 where it opened.
+    int SocketCount() const { return socketCount_; }
+    // The Winsock error of the IPv6 socket at the last Open, 0 when it opened or the system
+    // has no IPv6 at all.
+    int Ipv6Error() const { return ipv6Error_; }
+    // One wake-up of socket `index`'s own thread: waits (the receive time-out) for a
+    // datagram, takes the loop's readings whatever ended the wait, and answers the datagram.
+    // `wokeAt` gets the counter when the wait ended. 0, or the Winsock error of a failing
+    // receive. Safe to call for each socket from a thread of its own.
+    int ServeOne(int index, int64_t* wokeAt);
+    // Closes socket `index` and opens it again: 0 or the Winsock error (it then stays
+    // closed, and ServeOne fails until a reopening succeeds).
+    int Reopen(int index);
+    // Takes the loop's readings and answers every request waiting, without waiting for more.
     void ServeWaiting();
     // Applies what the loop has handed over since the last take: at every wake-up, whether
     // a request came or not, so that no reading waits for a client.
@@ -50,7 +64,11 @@ class NtpServer {
     const NtpServerCounts& Counts() const { return counts_; }
 
   private:
-    void ServeSocket(platform::SOCKET s);
+    int OpenSocket(int family, platform::SOCKET* s);
+    // Checks and answers one datagram; under the lock but for the sending.
+    void Answer(platform::SOCKET s, const uint8_t* request, int size,
+                const platform::SocketAddress& from, int64_t received);
+    void TakeReadingsLocked();
     // The card's time at `counter`, or the system clock's before the first card reading.
     int64_t TimeAt(int64_t counter);
     int64_t Counter();
@@ -64,8 +82,13 @@ class NtpServer {
     WORD port_;
     int64_t frequency_ = 0;
     ServedClock served_;
+    DWORD receiveTimeoutMs_ = 0;
     platform::SOCKET sockets_open_[2] = {platform::kInvalidSocket, platform::kInvalidSocket};
+    int families_[2] = {platform::kAfInet, platform::kAfInet6};
     int socketCount_ = 0;
+    int ipv6Error_ = 0;
+    // The state both sockets' threads share: the fit, the rate table, the counts.
+    sync::ServiceLock lock_;
     NtpServerCounts counts_;
 };
 

@@ -64,8 +64,11 @@ const EventMessage kWritten[] = {
     {113, "EVMSG_TRACKINGLOGFAILED", "The tracking log %1 could not be written.  Error %2.\r\n"},
     {114, "EVMSG_NTPSERVING", "The NTP server is answering on UDP port %1.\r\n"},
     {115, "EVMSG_NTPPORTFAILED", "The NTP server cannot use UDP port %1.  Error %2.\r\n"},
-    {116, "EVMSG_NTPALLOWIGNORED", "The NtpAllow entry %1 is not a network and is ignored.\r\n"},
+    {116, "EVMSG_NTPALLOWIGNORED", "The %2 %1 %3 and is ignored.\r\n"},
     {117, "EVMSG_TRACKINGLOGBEHIND", "The tracking log %1 fell behind; %2 lines were dropped.\r\n"},
+    {118, "EVMSG_NTPRECEIVEFAILED",
+     "The NTP server cannot receive on UDP port %1.  Winsock error %2.  The port is opened "
+     "again.\r\n"},
     {119, "EVMSG_BADCARDDATE",
      "The card reports the date %1, which cannot be true; the clock is not corrected from it.\r\n"},
 };

@@ -7,16 +7,19 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_datagram_sockets.h"
+#include "platform/sim/sim_registry.h"
 #include "sync_service/ntp_server/card_clock_fit.h"
 #include "sync_service/ntp_server/ntp_allow_list.h"
 #include "sync_service/ntp_server/ntp_packet.h"
 #include "sync_service/ntp_server/ntp_rate_limit.h"
+#include "sync_service/ntp_server/ntp_settings.h"
 #include "sync_service/ntp_server/served_clock.h"
 #include "sync_service/sync_service.h"
 #include "sync_service/tests/service_test_machine.h"
@@ -44,14 +47,71 @@ std::vector<uint8_t> WithExtension(std::vector<uint8_t> r, size_t length) {
     return r;
 }
 
-// The reply the server sends to `request` (receive time 111, transmit time 222): its length,
-// 0 when there is none.
-size_t Answer(const std::vector<uint8_t>& request, const NtpServerFields& fields, uint8_t* reply) {
-    NtpRequest parsed;
-    if (!ParseNtpRequest(request.data(), request.size(), &parsed)) return 0;
-    BuildNtpReply(parsed, fields, 111, reply);
-    SetTransmitTimestamp(222, reply);
-    return kHeaderSize;
+platform::SocketAddress V4(uint8_t a, uint8_t b, uint8_t c, uint8_t d);
+platform::SocketAddress V6(const char* text);
+
+// One datagram as it reaches the server: its sender, its bytes, and how long after the one
+// before it arrives.
+struct Arrival {
+    platform::SocketAddress from;
+    std::vector<uint8_t> data;
+    int64_t afterMs = 0;
+};
+
+std::vector<Arrival> From(const platform::SocketAddress& from, std::vector<uint8_t> data,
+                          int times = 1) {
+    return std::vector<Arrival>(static_cast<size_t>(times), Arrival{from, std::move(data), 0});
+}
+
+// The server on the simulated network, its settings read from the registry as the service
+// reads them, the card on GPS: every arrival is delivered and served in turn.
+struct ServerRun {
+    ntp::NtpSettings settings;
+    std::vector<sim::SimDatagram> replies;
+    NtpServerCounts counts;
+};
+
+ServerRun RunServer(const std::vector<Arrival>& arrivals,
+                    const std::function<void(sim::SimRegistry&, const std::string&)>& values) {
+    sim::SimClock clock;
+    sim::SimRegistry registry;
+    const std::string key = "SYSTEM\\CurrentControlSet\\Services\\QxrSync\\Parameters";
+    registry.SetDword(key, "NtpServer", 1);
+    if (values) values(registry, key);
+    ServerRun run;
+    HKEY parameters = nullptr;
+    EXPECT_EQ(registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_QUERY_VALUE, &parameters),
+              ERROR_SUCCESS);
+    ReadNtpSettings(registry, parameters, &run.settings);
+    registry.RegCloseKey(parameters);
+    sim::SimDatagramSockets network;
+    ReadingHandover handover;
+    auto server = std::make_unique<NtpServer>(network, clock, clock, handover, run.settings);
+    EXPECT_EQ(server->Open(), 0);
+    CardReading status;
+    status.kind = CardReading::kStatus;
+    status.reference = 1;
+    handover.Hand(status);
+    // Enough readings on GPS, a second apart, for the server to serve its line.
+    for (int i = 0; i < kConfirmReadings; ++i) {
+        clock.Advance(10000000);
+        LARGE_INTEGER counter{};
+        clock.QueryPerformanceCounter(&counter);
+        CardReading time;
+        time.kind = CardReading::kTime;
+        time.reference = 1;
+        time.counter = counter.QuadPart;
+        time.cardTime = clock.TrueTime();
+        handover.Hand(time);
+    }
+    for (const Arrival& a : arrivals) {
+        clock.Advance(a.afterMs * 10000);
+        EXPECT_TRUE(network.Deliver(a.from, kDefaultNtpPort, a.data));
+        server->ServeWaiting();
+    }
+    run.replies = network.TakeSent();
+    run.counts = server->Counts();
+    return run;
 }
 
 TEST(NtpPacketTest, OnlyWellFormedClientAndSymmetricRequestsAreAnswered) {
@@ -64,6 +124,8 @@ TEST(NtpPacketTest, OnlyWellFormedClientAndSymmetricRequestsAreAnswered) {
         {"v4 client", Request(4, 3), 4},
         {"v3 client", Request(3, 3), 4},
         {"v1 client", Request(1, 3), 4},
+        {"v1 in mode 0 (RFC 1059 had no client mode)", Request(1, 0), 4},
+        {"v2 in mode 0", Request(2, 0), 0},
         {"symmetric active", Request(4, 1), 2},
         {"version 0", Request(0, 3), 0},
         {"version 5", Request(5, 3), 0},
@@ -96,26 +158,25 @@ TEST(NtpPacketTest, OnlyWellFormedClientAndSymmetricRequestsAreAnswered) {
          }(),
          0},
     };
-    NtpServerFields fields;
-    fields.leap = 0;
-    fields.stratum = 1;
-    fields.referenceId = kReferenceIdGps;
+    const platform::SocketAddress client = V4(10, 0, 0, 1);
     for (const Case& c : cases) {
-        uint8_t reply[kHeaderSize] = {};
-        const size_t n = Answer(c.request, fields, reply);
+        const ServerRun run = RunServer(From(client, c.request), nullptr);
         if (c.replyMode == 0) {
-            EXPECT_EQ(n, 0u) << c.what;
+            EXPECT_TRUE(run.replies.empty()) << c.what;
+            EXPECT_EQ(run.counts.malformed, 1u) << c.what;
             continue;
         }
-        ASSERT_EQ(n, kHeaderSize) << c.what;
-        EXPECT_LE(n, c.request.size()) << c.what;
+        ASSERT_EQ(run.replies.size(), 1u) << c.what;
+        const uint8_t* reply = run.replies[0].data.data();
+        ASSERT_EQ(run.replies[0].data.size(), kHeaderSize) << c.what;
+        EXPECT_LE(kHeaderSize, c.request.size()) << c.what;
         EXPECT_EQ(reply[0] & 7, c.replyMode) << c.what;
         EXPECT_EQ((reply[0] >> 3) & 7, (c.request[0] >> 3) & 7) << c.what;
         EXPECT_EQ(reply[1], 1) << c.what;
         EXPECT_EQ(reply[2], 6) << c.what;
         EXPECT_EQ(std::memcmp(reply + 24, c.request.data() + 40, 8), 0) << c.what;
-        EXPECT_EQ(reply[39], 111) << c.what;
-        EXPECT_EQ(reply[47], 222) << c.what;
+        EXPECT_NE(std::memcmp(reply + 32, std::vector<uint8_t>(8, 0).data(), 8), 0) << c.what;
+        EXPECT_GE(std::memcmp(reply + 40, reply + 32, 8), 0) << c.what;  // transmit >= receive
         EXPECT_EQ(std::memcmp(reply + 12, "GPS", 4), 0) << c.what;
     }
 }
@@ -224,6 +285,127 @@ TEST(NtpRateLimitTest, BurstThenOnePerIntervalWithLeak) {
                        20000);
     }
     EXPECT_TRUE(limiter->Admit(V4(10, 0, 0, 1), 20000));
+}
+
+// Requests through the running server, in the order it checks them (allow list, packet,
+// rate limit): what is answered, to where, and what is counted; and the registry values
+// that shape it.
+TEST(NtpServerTest, RequestsThroughTheServer) {
+    using Values = std::function<void(sim::SimRegistry&, const std::string&)>;
+    platform::SocketAddress linkLocal = V6("fe80::1");
+    linkLocal.scopeId = 7;
+    std::vector<Arrival> rotating;  // one /64, a new address for every request
+    for (int i = 0; i < 100; ++i) {
+        platform::SocketAddress a = V6("2001:db8:1:2::");
+        a.address[14] = static_cast<uint8_t>(i >> 8), a.address[15] = static_cast<uint8_t>(i);
+        rotating.push_back(Arrival{a, Request(4, 3)});
+    }
+    std::vector<Arrival> neighbours;  // two /64s of one /48: each its own client
+    for (int i = 0; i < 20; ++i) {
+        platform::SocketAddress a = V6("2001:db8:1:2::1");
+        a.address[7] = static_cast<uint8_t>(i % 2);
+        neighbours.push_back(Arrival{a, Request(4, 3)});
+    }
+    // Nine at once, the tenth 8 s later: answered at the default interval, not at 86,400 s.
+    std::vector<Arrival> paced = From(V4(10, 0, 0, 1), Request(4, 3), 10);
+    paced.back().afterMs = 8000;
+    std::string fullList;
+    for (int i = 0; i < NtpAllowList::kMaxNetworks; ++i) {
+        fullList += "10.0." + std::to_string(i) + ".0/24" + std::string(1, '\0');
+    }
+    fullList += std::string("192.168.0.0/16\0", 15);
+    struct Case {
+        const char* what;
+        std::vector<Arrival> arrivals;
+        Values values;
+        size_t answered;
+        NtpServerCounts counts;
+        const char* ignored;  // "name|why" of the first value or entry ignored, or ""
+    };
+    const Case cases[] = {
+        {"oversized: dropped without its sender; the next request is answered",
+         [] {
+             auto a = From(V4(10, 0, 0, 1), Request(4, 3, 2000));
+             a.push_back(Arrival{V4(10, 0, 0, 1), Request(4, 3)});
+             return a;
+         }(),
+         nullptr,
+         1,
+         {1, 1, 0, 0},
+         ""},
+        {"not in NtpAllow",
+         From(V4(192, 168, 0, 1), Request(4, 3)),
+         [](sim::SimRegistry& r, const std::string& k) {
+             r.SetString(k, "NtpAllow", REG_MULTI_SZ, std::string("10.0.0.0/8\0", 11));
+         },
+         0,
+         {0, 0, 1, 0},
+         ""},
+        {"malformed from an allowed client",
+         From(V4(10, 0, 0, 1), Request(4, 6)),
+         nullptr,
+         0,
+         {0, 1, 0, 0},
+         ""},
+        {"IPv6: a /64 rotating its addresses is one client",
+         rotating,
+         nullptr,
+         31,
+         {31, 0, 0, 69},
+         ""},
+        {"IPv6: two /64s are two clients", neighbours, nullptr, 16, {16, 0, 0, 4}, ""},
+        {"IPv6 link-local: answered on its interface",
+         From(linkLocal, Request(4, 3)),
+         nullptr,
+         1,
+         {1, 0, 0, 0},
+         ""},
+        {"NtpRateInterval as REG_SZ \"100\" is ignored",
+         paced,
+         [](sim::SimRegistry& r, const std::string& k) {
+             r.SetString(k, "NtpRateInterval", REG_SZ, "100");  // 4 bytes with its end
+         },
+         9,
+         {9, 0, 0, 1},
+         "NtpRateInterval|is not a REG_DWORD"},
+        {"NtpRateInterval as REG_DWORD 100",
+         paced,
+         [](sim::SimRegistry& r, const std::string& k) { r.SetDword(k, "NtpRateInterval", 100); },
+         8,
+         {8, 0, 0, 2},
+         ""},
+        {"NtpAllow beyond the table's 64 entries",
+         From(V4(192, 168, 0, 1), Request(4, 3)),
+         [&fullList](sim::SimRegistry& r, const std::string& k) {
+             r.SetString(k, "NtpAllow", REG_MULTI_SZ, fullList);
+         },
+         0,
+         {0, 0, 1, 0},
+         "192.168.0.0/16|is beyond the 64 entries the list holds"},
+    };
+    for (const Case& c : cases) {
+        const ServerRun run = RunServer(c.arrivals, c.values);
+        EXPECT_EQ(run.replies.size(), c.answered) << c.what;
+        EXPECT_EQ(run.counts.answered, c.counts.answered) << c.what;
+        EXPECT_EQ(run.counts.malformed, c.counts.malformed) << c.what;
+        EXPECT_EQ(run.counts.refused, c.counts.refused) << c.what;
+        EXPECT_EQ(run.counts.limited, c.counts.limited) << c.what;
+        // Every reply goes back to the request's sender, scope id included.
+        for (const sim::SimDatagram& reply : run.replies) {
+            const platform::SocketAddress& to = reply.peer;
+            bool known = false;
+            for (const Arrival& a : c.arrivals) {
+                known |= a.from.family == to.family && a.from.scopeId == to.scopeId &&
+                         std::memcmp(a.from.address, to.address, 16) == 0;
+            }
+            EXPECT_TRUE(known) << c.what;
+        }
+        const std::string ignored =
+            run.settings.rejectedCount == 0
+                ? ""
+                : std::string(run.settings.rejected[0].name) + "|" + run.settings.rejected[0].why;
+        EXPECT_EQ(ignored, c.ignored) << c.what;
+    }
 }
 
 CardReading Status(int32_t reference) {
@@ -457,7 +639,8 @@ TEST(ReadingHandoverTest, TheServerTakesTheLoopsReadingsAtEveryWakeUp) {
             clock.QueryPerformanceCounter(&counter);
             handover.Hand(Time(counter.QuadPart, clock.TrueTime()));
         }
-        server.Serve(1);  // nothing comes: the wait times out
+        int64_t wokeAt = 0;
+        EXPECT_EQ(server.ServeOne(0, &wokeAt), 0);  // nothing comes: the wait ends empty
         clock.Advance(5000000);
     }
     platform::SocketAddress from;
@@ -538,11 +721,14 @@ TEST(TimeServingTest, ServesTheCardsTimeToAllowedClientsAndClosesItsPortAtStop) 
             network.SetIpv6Missing(true);  // as on NT 4.0: no complaint
             m.registry.SetString(kParametersKey, "NtpAllow", REG_MULTI_SZ,
                                  std::string("10.0.0.0/8\0bogus\0", 17));
+            m.registry.SetString(kParametersKey, "NtpRateBurst", REG_SZ, "100");
         },
         {Client(10, 1, 2, 3), Client(192, 168, 0, 1)});
-    EXPECT_EQ(
-        Texts(run, kMsgNtpAllowIgnored),
-        std::vector<std::string>{"The NtpAllow entry bogus is not a network and is ignored.\r\n"});
+    EXPECT_EQ(Texts(run, kMsgNtpAllowIgnored),
+              (std::vector<std::string>{
+                  "The registry value NtpRateBurst is not a REG_DWORD and is ignored.\r\n",
+                  "The NtpAllow entry bogus is not a network and is ignored.\r\n"}));
+    EXPECT_TRUE(Texts(run, kMsgNtpPortFailed).empty());
     EXPECT_EQ(Texts(run, kMsgNtpServing),
               std::vector<std::string>{"The NTP server is answering on UDP port 123.\r\n"});
     ASSERT_EQ(run.replies.size(), 1u);  // 192.168.0.1 is not in the list
@@ -578,6 +764,17 @@ TEST(TimeServingTest, APortInUseIsReportedAndTheCorrectionsGoOn) {
     EXPECT_TRUE(Texts(taken, kMsgNtpServing).empty());
     EXPECT_EQ(taken.corrections, quiet.corrections);
     EXPECT_GE(taken.corrections, 4u);
+    // IPv6 there but its port taken: said so, and IPv4 answers.
+    const ServedRun ipv6Taken = RunServing(
+        [](testing::ServiceTestMachine&, sim::SimDatagramSockets& network) {
+            network.TakePort(platform::kAfInet6, 123);
+        },
+        {Client(10, 1, 2, 3)});
+    EXPECT_EQ(Texts(ipv6Taken, kMsgNtpPortFailed),
+              std::vector<std::string>{
+                  "The NTP server cannot use UDP port 123 (IPv6).  Error 10048.\r\n"});
+    EXPECT_EQ(Texts(ipv6Taken, kMsgNtpServing).size(), 1u);
+    EXPECT_EQ(ipv6Taken.replies.size(), 1u);
 }
 
 }  // namespace

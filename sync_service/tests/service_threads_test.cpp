@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -212,22 +214,32 @@ class SteadyClock : public platform::PerformanceCounter, public platform::TickCo
         frequency->QuadPart = 10000000;
         return TRUE;
     }
+    // The tick counter and Sleep may run `speedUp` times faster than real time.
+    explicit SteadyClock(int speedUp = 1) : speedUp_(speedUp) {}
     DWORD GetTickCount() override {
         LARGE_INTEGER now{};
         QueryPerformanceCounter(&now);
-        return static_cast<DWORD>(now.QuadPart / 10000);
+        return static_cast<DWORD>(now.QuadPart / 10000 * speedUp_);
     }
-    void Sleep(DWORD ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    void Sleep(DWORD ms) override {
+        std::this_thread::sleep_for(std::chrono::microseconds(int64_t{ms} * 1000 / speedUp_));
+    }
+
+  private:
+    int speedUp_;
 };
+
+platform::Platform WithClock(const platform::Platform& p, SteadyClock& steady) {
+    return platform::Platform{p.device,     p.clock,   steady,         steady,     p.scheduling,
+                              p.privileges, p.version, p.registry,     p.services, p.eventLog,
+                              p.debug,      p.threads, p.messageBoxes, p.module,   p.files};
+}
 
 TEST(TimeServingThreadsTest, LoopFloodAndStop) {
     sim::SimMachine pc;
     pc.threads.SetMode(sim::SimThreads::Mode::kReal);
     SteadyClock steady;
-    const platform::Platform& p = pc.ports;
-    platform::Platform ports{p.device,     p.clock,   steady,         steady,     p.scheduling,
-                             p.privileges, p.version, p.registry,     p.services, p.eventLog,
-                             p.debug,      p.threads, p.messageBoxes, p.module,   p.files};
+    platform::Platform ports = WithClock(pc.ports, steady);
     sim::SimDatagramSockets network;
     ntp::NtpSettings settings;
     settings.rate.intervalS = 0;
@@ -262,6 +274,91 @@ TEST(TimeServingThreadsTest, LoopFloodAndStop) {
         serving.Stop();
         EXPECT_EQ(network.OpenCount(), 0);
     }
+    pc.threads.JoinAll();
+}
+
+std::vector<uint8_t> ClientRequest() {
+    std::vector<uint8_t> request(48, 0);
+    request[0] = (4 << 3) | 3;
+    return request;
+}
+
+// A network gone down: the receive fails at once, every time. The thread must not spin on it
+// (at priority 24 in a REALTIME process that freezes a one-CPU machine): it pauses after each
+// failure, reports the failure once, opens its port again, and serves once the network is
+// back.
+TEST(TimeServingThreadsTest, AFailingReceiveNeitherSpinsNorEndsTheServer) {
+    constexpr int kNetDown = 10050;  // WSAENETDOWN
+    sim::SimMachine pc;
+    pc.threads.SetMode(sim::SimThreads::Mode::kReal);
+    SteadyClock steady;
+    platform::Platform ports = WithClock(pc.ports, steady);
+    sim::SimDatagramSockets network;
+    network.SetIpv6Missing(true);
+    network.FailReceive(kNetDown);
+    std::mutex lock;
+    std::vector<int> reported;
+    {
+        ntp::TimeServing serving(ports, network, ntp::NtpSettings{},
+                                 ntp::TimeServing::Mode::kOwnThread);
+        serving.OnReceiveFailing([&](int error) {
+            std::lock_guard<std::mutex> guard(lock);
+            reported.push_back(error);
+        });
+        ASSERT_EQ(serving.Start(), 0);
+        // Two reopenings' worth of failures: about ten pauses of 100 ms.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+        const int calls = network.ReceiveCalls();
+        EXPECT_GE(calls, 6);
+        EXPECT_LE(calls, 12);
+        EXPECT_GE(network.SocketsMade(), 2);  // opened again
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            EXPECT_EQ(reported, std::vector<int>{kNetDown});  // once
+        }
+        network.FailReceive(0);
+        platform::SocketAddress from;
+        from.address[0] = 10;
+        size_t answered = 0;
+        for (int waited = 0; answered == 0 && waited < 2000; waited += 10) {
+            if (waited % 200 == 0) network.Deliver(from, 123, ClientRequest());
+            answered = network.TakeSent().size();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_GE(answered, 1u);
+        serving.Stop();
+    }
+    pc.threads.JoinAll();
+}
+
+// Stop while the thread is caught inside a socket call for longer than any time limit of the
+// stop (the tick counter here runs 100 times fast): Stop returns only once the thread has
+// left it, since the caller then frees what the thread uses.
+TEST(TimeServingThreadsTest, StopWaitsForTheThreadInsideASocketCall) {
+    sim::SimMachine pc;
+    pc.threads.SetMode(sim::SimThreads::Mode::kReal);
+    SteadyClock fast(100);
+    platform::Platform ports = WithClock(pc.ports, fast);
+    sim::SimDatagramSockets network;
+    std::atomic<bool> released{false};
+    bool releasedBeforeStopReturned = false;
+    {
+        ntp::TimeServing serving(ports, network, ntp::NtpSettings{},
+                                 ntp::TimeServing::Mode::kOwnThread);
+        network.Hold(true);
+        ASSERT_EQ(serving.Start(), 0);
+        while (network.ReceiveCalls() == 0) std::this_thread::yield();  // caught inside
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));  // 30 s of ticks
+            released.store(true);
+            network.Hold(false);
+        });
+        serving.Stop();
+        releasedBeforeStopReturned = released.load();
+        EXPECT_EQ(network.OpenCount(), 0);
+        release.join();
+    }
+    EXPECT_TRUE(releasedBeforeStopReturned);
     pc.threads.JoinAll();
 }
 
