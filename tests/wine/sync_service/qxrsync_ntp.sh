@@ -122,8 +122,19 @@ wait_served() {
     echo "$r"
     return 1
 }
+# gone: waits up to 10 s for the stopped service's process to end. Wine's service manager
+# refuses a start (error 1359) while the process that reported STOPPED is still exiting.
+gone() {
+    local i
+    for ((i = 0; i < 100; i++)); do
+        [ -z "$(qxr_wine_pid QxrSync.exe)" ] && return 0
+        sleep 0.1
+    done
+    echo "--- QxrSync.exe still runs 10 s after its service stopped"
+}
 restart() {
     qxr_expect_eq "$(qxr_wine_service stop QxrSync 20000)" "result=ok" "service stopped ($1)"
+    gone
     qxr_expect_eq "$(qxr_wine_service start QxrSync 20000)" "result=ok" "service started ($1)"
 }
 
@@ -305,7 +316,10 @@ cpu_pct=$(awk -v a="$cpu_before" -v b="$cpu_after" 'BEGIN { printf "%.0f", (b - 
 wine_pct=$(awk -v a="$wine_before" -v b="$wine_after" 'BEGIN { printf "%.0f", (b - a) / 9 * 100 }')
 echo "--- flood: QxrSync.exe used ${cpu_pct} % of a core, its wineserver ${wine_pct} %"
 qxr_expect "$out/flood.out" '^flood 40000/s for 10 s: sent [0-9]{6}' "flood: the generator offered its requests"
-qxr_expect_range "$cpu_pct" 1 30 "flood: QxrSync.exe within its 20 % CPU budget and a margin (% of a core)"
+# The budget bounds the time the server's threads are busy, and while they are busy the
+# service and its wineserver take turns (each receive and send is a request to the wineserver).
+qxr_expect_range "$cpu_pct" 1 25 "flood: QxrSync.exe within its 20 % CPU budget and a margin (% of a core)"
+qxr_expect_range "$((cpu_pct + wine_pct))" 1 30 "flood: QxrSync.exe and its wineserver together within the budget and a margin (% of a core)"
 qxr_expect_range "$flood_corrections" 8 14 "flood: the corrections keep their schedule (tracking-log lines in about 10 s)"
 after=$(sed -n 's/.*the first answered one was sent \([0-9]*\) ms after the flood ended.*/\1/p' "$out/flood.out")
 qxr_expect_range "${after:-none}" 0 1000 "flood: a fresh client answered within a second after it (ms)"
@@ -321,6 +335,7 @@ qxr_expect_eq "$(grep -cv ' answered=0 next_good_answered=1$' "$out/malformed.ou
 
 # --- The port taken by another program: event 115, and the corrections go on.
 qxr_expect_eq "$(qxr_wine_service stop QxrSync 20000)" "result=ok" "service stopped (port taken)"
+gone
 # Python itself in the background (not through a function), so that $! is its PID.
 /usr/bin/python3 "$QXR_NTP_PEER" hold "$port" 60 >"$out/hold.out" 2>&1 &
 holder=$!
