@@ -122,11 +122,16 @@ void NtpServer::ServeSocket(platform::SOCKET s) {
         // Only a request that is answered takes the loop's readings and the card's state.
         handover_.Take([this](const CardReading& reading) { served_.Apply(reading); });
         const int64_t receiveTime = TimeAt(received);
-        BuildNtpReply(parsed, served_.Fields(receiveTime), FileTimeToNtp(receiveTime), reply);
+        const NtpServerFields fields = served_.Fields(receiveTime);
+        BuildNtpReply(parsed, fields, FileTimeToNtp(receiveTime), reply);
         SetTransmitTimestamp(FileTimeToNtp(TimeAt(Counter())), reply);
         if (sockets_.sendto(s, reinterpret_cast<const char*>(reply), sizeof reply, from) ==
             static_cast<int>(sizeof reply)) {
             ++counts_.answered;
+            summary_.synchronised.store(fields.leap != 3 ? 1u : 0u, std::memory_order_relaxed);
+            summary_.rootDispersionUs.store(
+                static_cast<uint32_t>(uint64_t{fields.rootDispersion} * 1000000u / 65536u),
+                std::memory_order_relaxed);
         }
     }
 }

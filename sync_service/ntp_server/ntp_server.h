@@ -8,6 +8,7 @@
 // refuses the socket and the server goes on with IPv4 alone).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/ports/datagram_sockets.h"
@@ -24,6 +25,13 @@ struct NtpServerCounts {
     uint64_t malformed = 0;  // not a request we answer
     uint64_t refused = 0;    // from a network not allowed
     uint64_t limited = 0;    // over the rate limit
+};
+
+// What the last answered request was told, for the performance counters: written by the
+// thread that serves, read by the synchronizer loop's.
+struct NtpServedSummary {
+    std::atomic<uint32_t> synchronised{0};      // 1 when its leap indicator was not 3
+    std::atomic<uint32_t> rootDispersionUs{0};  // its root dispersion
 };
 
 class NtpServer {
@@ -45,6 +53,7 @@ class NtpServer {
     void ServeWaiting();
     void Close();
     const NtpServerCounts& Counts() const { return counts_; }
+    const NtpServedSummary& Served() const { return summary_; }
 
   private:
     void ServeSocket(platform::SOCKET s);
@@ -64,6 +73,7 @@ class NtpServer {
     platform::SOCKET sockets_open_[2] = {platform::kInvalidSocket, platform::kInvalidSocket};
     int socketCount_ = 0;
     NtpServerCounts counts_;
+    NtpServedSummary summary_;
 };
 
 }  // namespace qxr::ntp

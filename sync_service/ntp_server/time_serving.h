@@ -45,6 +45,7 @@ class TimeServing {
 
     void ServeWaiting() { server_.ServeWaiting(); }
     const NtpServerCounts& Counts() const { return server_.Counts(); }
+    const NtpServedSummary& Served() const { return server_.Served(); }
 
   private:
     static DWORD Thread(LPVOID self);
