@@ -8,14 +8,15 @@
 # sent, answered, malformed, rate-limited and refused); the section's access entries; the
 # service stopped (the object again, "Service Running" 0); the time of one Collect.
 # Inputs from CTest: QXRSYNC_EXE, QXRTIME_DLL, QXR_SIMCTL, QXRPERF_DLL, QXRPERF_INI,
-# QXRPERF_H, QXR_PERF_PROBE, QXR_NTP_PEER.
+# QXRPERF_H, QXR_PERF_PROBE, QXR_NTP_PEER, QXR_REGISTER_NSI (the setup's registration alone).
 . "$QXR_WINE_LIB"
 
 qxr_wine_init qxrsync_counters
 qxr_wine_require_arch
 qxr_wine_require_files "$QXRSYNC_EXE" "$QXRTIME_DLL" "$QXR_SIMCTL" "$QXR_SIM_DRIVER" \
     "$QXR_WINE_SVC" "$QXR_WINE_PROBE" "$QXRPERF_DLL" "$QXRPERF_INI" "$QXRPERF_H" \
-    "$QXR_PERF_PROBE" "$QXR_NTP_PEER"
+    "$QXR_PERF_PROBE" "$QXR_NTP_PEER" "$QXR_REGISTER_NSI"
+command -v makensis >/dev/null || { echo "FAIL: makensis is missing (scripts/install-deps.sh all)"; exit 1; }
 qxr_wine_prefix
 qxr_wine_server_start "-all,+eventlog,fixme+advapi"
 qxr_wine_require_probe
@@ -34,14 +35,19 @@ peer() { /usr/bin/python3 "$QXR_NTP_PEER" "$@"; }
 field() { tr ' ' '\n' <<<"$1" | sed -n "s/^$2=//p" | head -n 1; }
 port=11233
 
-# The counters as the setup program registers them (packaging/setup/perf_counters.nsh): the
-# DLL's four values, then lodctr with the names and help texts.
+# The counters registered by the setup program's own lines (packaging/setup/perf_counters.nsh,
+# built into a setup of their own): the DLL's four values, then lodctr.
+setup_arch=win64; [ "$QXR_WINE_ARCH" = i686 ] && setup_arch=win32
+(cd "$out" && makensis -V2 -DARCH=$setup_arch -DOUTFILE="$out/register_counters.exe" \
+    "$QXR_REGISTER_NSI" >"$out/makensis.out" 2>&1) || { cat "$out/makensis.out"; qxr_fail "makensis"; }
 register_counters() {
-    qxr_wine_reg add "$perf" /v Library /t REG_SZ /d "$dir\\qxrperf.dll" /f >/dev/null
-    qxr_wine_reg add "$perf" /v Open /t REG_SZ /d OpenQxrPerformanceData /f >/dev/null
-    qxr_wine_reg add "$perf" /v Collect /t REG_SZ /d CollectQxrPerformanceData /f >/dev/null
-    qxr_wine_reg add "$perf" /v Close /t REG_SZ /d CloseQxrPerformanceData /f >/dev/null
-    qxr_wine_run lodctr 30 "$QXR_WINE_ARCH" lodctr "$dir\\qxrperf.ini" >/dev/null
+    qxr_wine_run register 60 "$QXR_WINE_ARCH" "$out/register_counters.exe" /S "/D=$dir" >/dev/null
+    qxr_wine_reg query "$perf" >"$out/perf-registered.reg"
+    qxr_expect "$out/perf-registered.reg" 'Library +REG_SZ +C:\\qxr\\[a-z0-9_]+\\qxrperf\.dll$' "setup: Library"
+    qxr_expect "$out/perf-registered.reg" 'Collect +REG_SZ +CollectQxrPerformanceData$' "setup: Collect"
+    tr -d '\r' <"$WINEPREFIX/drive_c/qxr/$QXR_WINE_ARCH/register_counters.log" | sed 's/^/    /'
+    qxr_expect "$WINEPREFIX/drive_c/qxr/$QXR_WINE_ARCH/register_counters.log" 'lodctr\.exe" "C:\\qxr\\[a-z0-9_]+\\qxrperf\.ini": exit code' \
+        "setup: lodctr run with qxrperf.ini"
     # Wine 8.0's lodctr is a stub that registers no names and writes no First Counter, which
     # Windows' lodctr writes (here: the next free indexes after the system's own, as on a
     # fresh NT 4.0): the test writes the four values itself.
@@ -198,6 +204,11 @@ qxr_expect "$probe" '^well_formed=1$' "stopped: the object is well formed"
 qxr_expect_eq "$(value 'Service Running')/$(value 'Reference State')/$(value 'Corrections')" 0/0/0 \
     "stopped: Service Running 0"
 
+# The uninstaller's lines: unlodctr, the Performance key gone; then QxrSync -r.
+qxr_wine_run unregister 60 "$QXR_WINE_ARCH" "$out/register_counters.exe" /S /UNREGISTER "/D=$dir" >/dev/null
+qxr_expect "$WINEPREFIX/drive_c/qxr/$QXR_WINE_ARCH/register_counters.log" 'unlodctr\.exe" QxrSync: exit code' \
+    "uninstall: unlodctr QxrSync run"
+qxr_expect_eq "$(qxr_wine_reg query "$perf" 2>&1 | grep -c 'REG_')" 0 "uninstall: the Performance values removed"
 rc=0; qxr_wine_run remove 60 "$QXR_WINE_ARCH" QxrSync.exe -r || rc=$?
 qxr_expect "$out/remove.out" '^QxrSync removed\.$' "-r removes the service"
 echo "--- the object as read with the service running:"
