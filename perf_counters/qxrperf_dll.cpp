@@ -36,7 +36,7 @@ namespace {
 constexpr char kPerformanceKey[] = "SYSTEM\\CurrentControlSet\\Services\\QxrSync\\Performance";
 
 // Perflib calls Open once per using thread of a process and Close as often.
-LONG openCount = 0;
+volatile LONG openCount = 0;
 qxr::perf::PerfTitles titles;
 char sectionName[64];
 
@@ -52,7 +52,7 @@ DWORD ReadDword(HKEY key, const char* name, DWORD* value) {
 
 extern "C" DWORD APIENTRY OpenQxrPerformanceData(LPWSTR /*devices*/) {
     if (openCount > 0) {
-        ++openCount;
+        InterlockedIncrement(&openCount);
         return ERROR_SUCCESS;
     }
     // The indexes lodctr gave our names and help texts.
@@ -74,7 +74,7 @@ extern "C" DWORD APIENTRY OpenQxrPerformanceData(LPWSTR /*devices*/) {
                                          version.dwMajorVersion, sectionName, sizeof sectionName)) {
         return ERROR_INVALID_NAME;
     }
-    ++openCount;
+    InterlockedIncrement(&openCount);
     return ERROR_SUCCESS;
 }
 
@@ -105,6 +105,6 @@ extern "C" DWORD APIENTRY CollectQxrPerformanceData(LPWSTR valueName, LPVOID* da
 }
 
 extern "C" DWORD APIENTRY CloseQxrPerformanceData() {
-    if (openCount > 0) --openCount;
+    if (openCount > 0) InterlockedDecrement(&openCount);
     return ERROR_SUCCESS;
 }

@@ -9,7 +9,8 @@
 //   qxrperfprobe INI H [--times N]   the object; N more collections timed (collect_us=)
 //   qxrperfprobe INI H --query TEXT  Collect with that value name: status, bytes, objects
 //   qxrperfprobe --dacl              the access entries of the counters' section
-//   qxrperfprobe --perflib           RegQueryValueEx(HKEY_PERFORMANCE_DATA, "Global") as is
+//   qxrperfprobe INI H --perflib     RegQueryValueEx(HKEY_PERFORMANCE_DATA, "Global") as is:
+//                                    the block's header, and our object where it lies in it
 // Exit code 0 when the object was read and is well formed, 1 otherwise.
 #include <windows.h>
 #include <winperf.h>
@@ -250,8 +251,9 @@ int Dacl() {
 }
 
 // What Wine's perflib makes of it, printed as it is: the block's header and where our object
-// lies in it.
-int Perflib(DWORD firstCounter) {
+// lies in it, decoded.
+int Perflib(const Dll& dll, const std::map<DWORD, std::string>& names) {
+    const DWORD firstCounter = dll.firstCounter;
     std::vector<BYTE> buffer(1 << 16);
     DWORD size = static_cast<DWORD>(buffer.size()), type = 0;
     LONG status;
@@ -279,6 +281,16 @@ int Perflib(DWORD firstCounter) {
                         static_cast<unsigned long>(block.HeaderLength),
                         static_cast<long>(at) - static_cast<long>(block.HeaderLength),
                         static_cast<unsigned long>(object.TotalByteLength));
+            // Wine's block is short by as much as the object is misplaced: decoded from the
+            // buffer as the query left it.
+            if (at + object.TotalByteLength <= buffer.size()) {
+                std::printf(
+                    "object ends %ld bytes past the returned length\n",
+                    static_cast<long>(at + object.TotalByteLength) - static_cast<long>(size));
+                const std::vector<BYTE> found(buffer.begin() + at,
+                                              buffer.begin() + at + object.TotalByteLength);
+                std::printf("well_formed=%d\n", PrintObject(found, dll, names) ? 1 : 0);
+            }
         }
     }
     return 0;
@@ -290,7 +302,9 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--dacl") == 0) return Dacl();
     Dll dll;
     if (!LoadDll(&dll)) return 1;
-    if (argc >= 2 && std::strcmp(argv[1], "--perflib") == 0) return Perflib(dll.firstCounter);
+    if (argc >= 4 && std::strcmp(argv[3], "--perflib") == 0) {
+        return Perflib(dll, Names(argv[1], argv[2]));
+    }
     const DWORD opened = dll.open(nullptr);
     std::printf("open_status=%lu\n", static_cast<unsigned long>(opened));
     if (opened != ERROR_SUCCESS) return 1;
@@ -342,7 +356,7 @@ int main(int argc, char** argv) {
                         times);
         }
     } else {
-        std::printf("usage: qxrperfprobe INI H [--times N | --query TEXT] | --dacl | --perflib\n");
+        std::printf("usage: qxrperfprobe INI H [--times N | --query TEXT | --perflib] | --dacl\n");
         result = 2;
     }
     std::printf("close_status=%lu\n", static_cast<unsigned long>(dll.close()));
