@@ -1,8 +1,12 @@
-# cmake -DOBJDUMP=... -DDLL=qxrtime.dll -P check_exports.cmake
-# Fails unless the DLL's export table holds exactly the nine plain names.
+# cmake -DOBJDUMP=... -DDLL=qxrtime.dll [-DEXPECTED=name;name...] -P check_exports.cmake
+# Fails unless the DLL's export table holds exactly the nine plain names (or the sorted names
+# EXPECTED, for another DLL).
 set(expected
     QxrGetDriverVersion QxrGetFwChecksum QxrGetFwVersion QxrGetHwSignature QxrGetHwStatus
     QxrGetPosition QxrGetSignalQuality QxrGetTime QxrSetTime)
+if(DEFINED EXPECTED)
+    set(expected ${EXPECTED})
+endif()
 
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

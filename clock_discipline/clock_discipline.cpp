@@ -127,6 +127,7 @@ DWORD ClockDiscipline::PushIncrementAndAverage() {
 }
 
 int32_t ClockDiscipline::Update(int64_t cardTime, int32_t timeSetBias, int64_t latchCounter) {
+    lastOffset_ = 0;
     if (!IsAdjustmentAvailable()) return 0;
 
     PrivilegeGuard privilege(ports_.privileges, ports_.scheduling, ports_.version,
@@ -159,6 +160,7 @@ int32_t ClockDiscipline::Update(int64_t cardTime, int32_t timeSetBias, int64_t l
     } else {
         offset = SetInOneStep(offset, SaturatingAdd(cardTime, elapsed));
     }
+    lastOffset_ = SaturatingSubtract(0, offset);
     return MillisecondsHeld(offset / -kTicksPerMillisecond);
 }
 

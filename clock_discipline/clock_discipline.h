@@ -27,6 +27,9 @@ class ClockDiscipline {
     // milliseconds, or 0 when the clock is not ours to adjust or the card date is implausible.
     // Beyond the 32-bit range (about 24.8 days) the result stops at its end, sign kept.
     int32_t Update(int64_t cardTime, int32_t timeSetBias, int64_t latchCounter);
+    // The last Update's result before it was rounded to milliseconds: system minus card in
+    // 100-ns units (0 when it declined).
+    int64_t LastOffset() const { return lastOffset_; }
     bool IsAdjustmentAvailable();
     // Puts the clock back to its nominal rate if this engine changed it.
     void StopAdjustment();
@@ -61,6 +64,7 @@ class ClockDiscipline {
     int64_t upperLimit_ = 0;
     int64_t counterFrequency_ = 0;
     int32_t maxAdjustPercent_ = 0;
+    int64_t lastOffset_ = 0;
     DWORD averagingBuffer_[kAveragingLength] = {};
     DWORD systemAdjustment_ = 0;
     DWORD timeIncrement_ = 0;

@@ -63,7 +63,7 @@ if /usr/bin/python3 scripts/check-deps.py; then record "dependency check" ok; el
 
 for preset in native asan mingw-x64 mingw-i686; do build "$preset"; done
 build tsan sync_service_thread_test
-build release qxrsim_benchmark ntp_load
+build release qxrsim_benchmark ntp_load counter_publish_benchmark
 build fuzz
 
 [ "${built[native]}" = 1 ] && ctest_stage --noskip "native tests" --preset native -L native
@@ -76,6 +76,11 @@ build fuzz
 if [ "${built[release]}" = 1 ]; then
     echo "=== benchmark: qxrsim, 50 days of service (release build; prints figures, no time limit)"
     if build/release/simulation/qxrsim_benchmark; then record benchmark ok; else record benchmark FAILED; fi
+fi
+if [ "${built[release]}" = 1 ]; then
+    echo "=== benchmark: publishing QxrSync's performance counters (release build; prints figures)"
+    if build/release/sync_service/counter_publish_benchmark; then record "counter benchmark" ok; else
+        record "counter benchmark" FAILED; fi
 fi
 # The NTP server under load: QxrSync under Wine beside chronyd -x, the same generator.
 if [ "${built[release]}" = 1 ] && [ "${built[mingw-x64]}" = 1 ]; then

@@ -2,8 +2,10 @@
 // active reference, corrects the clock once per correction interval, reports reference changes
 // after their delays and starts the GPS-off-line pop-up; with a tracking log set, each
 // correction also hands its record to the log's writer, which never holds the loop. A card
-// date that cannot be true (card_date_floor.h) is neither corrected from nor served. Per pass
-// nothing is allocated and nothing is formatted unless an event or a tracking line is written.
+// date that cannot be true (card_date_floor.h) is neither corrected from nor served. Each pass
+// publishes the figures of the performance counters that changed (counter_publisher.h). Per
+// pass nothing is allocated and nothing is formatted unless an event or a tracking line is
+// written.
 #include <cstdio>
 
 #include "card_access/card_time_conversion.h"
@@ -13,6 +15,7 @@
 #include "platform/system_time.h"
 #include "sync_service/card_date_floor.h"
 #include "sync_service/correction_watch.h"
+#include "sync_service/counter_publisher.h"
 #include "sync_service/event_messages.h"
 #include "sync_service/sync_service.h"
 
@@ -24,6 +27,17 @@ constexpr int32_t kNone = static_cast<int32_t>(TimeReference::None);
 constexpr int32_t kGps = static_cast<int32_t>(TimeReference::Gps);
 constexpr int32_t kOnBoardClock = static_cast<int32_t>(TimeReference::OnBoardClock);
 constexpr const char* kReferenceNames[3] = {"?", "GPS", "on-board clock"};
+
+// The counter's reference state: the higher, the better.
+uint32_t ReferenceState(int32_t reference) {
+    return reference == kGps            ? perf::kStateGps
+           : reference == kOnBoardClock ? perf::kStateOnBoardClock
+                                        : perf::kStateNone;
+}
+
+uint64_t Magnitude(int64_t value) {
+    return value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+}
 
 // Parameters are seconds; negative ones wrap like the unsigned tick arithmetic they feed.
 DWORD SecondsToMs(int32_t seconds) {
@@ -52,6 +66,17 @@ void SyncService::Run() {
     // Released before the engine goes, which puts the clock back to its nominal rate.
     discipline::PriorityBoost boost(ports.scheduling, REALTIME_PRIORITY_CLASS,
                                     THREAD_PRIORITY_TIME_CRITICAL);
+    // The counters' section goes last, once they say that the service stopped.
+    CounterPublisher publisher(sections_);
+    if (sections_ != nullptr) {
+        if (const DWORD error = publisher.Open(); error != 0) {
+            TraceMsg("Performance counters not published (error %lu)",
+                     static_cast<unsigned long>(error));
+        }
+    }
+    state.publisher = &publisher;
+    state.counters.serviceRunning = 1;
+    state.counters.gpsTick = ports.ticks.GetTickCount();
     state.serving = activeServing_ = StartTimeServing();
     while (IsRunning()) {
         if (!Pass(state, engine, watch, ports.ticks.GetTickCount())) {
@@ -63,10 +88,14 @@ void SyncService::Run() {
     // The port is closed before the service reports that it stopped.
     activeServing_ = nullptr;
     delete state.serving;
+    state.serving = nullptr;
+    state.counters = perf::CounterValues{};
+    publisher.Publish(state.counters);
 }
 
 bool SyncService::Pass(LoopState& state, discipline::ClockDiscipline& engine,
                        CorrectionWatch& watch, DWORD now) {
+    state.passTick = now;
     CardStatus status{};
     const uint32_t error = card_.GetHwStatus(&status);
     if (error != 0) {
@@ -109,6 +138,8 @@ bool SyncService::Pass(LoopState& state, discipline::ClockDiscipline& engine,
         status.gpsPresent != 0 && state.currentReference != kGps && StartPopup()) {
         state.popupTick = 0;
     }
+    state.counters.referenceState = ReferenceState(state.cardDateFalse ? kNone : reference);
+    PublishCounters(state);
     return true;
 }
 
@@ -120,12 +151,16 @@ void SyncService::Correct(LoopState& state, discipline::ClockDiscipline& engine,
     const bool read = card_.GetTime(&time) == 0;
     const bool converted = read && CardTimeToFileTime(time, false, &cardTime);
     if (converted) FollowCardDate(state, time, cardTime, status);
+    if (!read) ++state.counters.cardReadFailures;
     // A reading that does not convert tells nothing new about the date: a spell of false
     // dates goes on through it.
     if (state.serving != nullptr) {
         state.serving->NoteTime(read && !state.cardDateFalse ? &time : nullptr, before);
     }
     if (!converted || state.cardDateFalse) return;
+    if (static_cast<uint32_t>(status.reference) % 3u == static_cast<uint32_t>(kGps)) {
+        state.counters.gpsTick = state.passTick;
+    }
     const int64_t latch = static_cast<int64_t>(
         (static_cast<uint64_t>(time.latchCounterHigh) << 32) | time.latchCounterLow);
     TrackingRecord record;
@@ -149,6 +184,7 @@ void SyncService::Correct(LoopState& state, discipline::ClockDiscipline& engine,
     }
     watch.Reset();
     const int32_t offset = engine.Update(cardTime, parameters_.timeSetBias, latch);
+    CountCorrection(state, engine, watch);
     if (state.trackingLog != nullptr) {
         record.offsetMs = offset;
         Track(state, engine, watch, record);
@@ -205,11 +241,58 @@ void SyncService::Track(LoopState& state, const discipline::ClockDiscipline& eng
         ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgTrackingLogFailed, state.trackingLog->Path(),
                            text);
     }
+    state.counters.trackingLinesDropped += outcome.droppedLines;
     if (outcome.droppedLines != 0) {
         std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(outcome.droppedLines));
         ReportServiceEvent(EVENTLOG_WARNING_TYPE, kMsgTrackingLogBehind, state.trackingLog->Path(),
                            text);
     }
+}
+
+void SyncService::CountCorrection(LoopState& state, const discipline::ClockDiscipline& engine,
+                                  const CorrectionWatch& watch) {
+    // An engine that declined (the clock is another program's) measured nothing: the last
+    // correction's figures stay.
+    if (!watch.TimeSet() && !watch.AdjustmentSet()) return;
+    perf::CounterValues& c = state.counters;
+    ++c.corrections;
+    if (watch.TimeSet()) ++c.steps;
+    const int64_t offset = engine.LastOffset();  // 100-ns units, system minus card
+    c.offsetUs = Magnitude(offset) / 10;
+    c.systemAhead = offset > 0 ? 1 : 0;
+    DWORD adjustment = 0, increment = 0;
+    BOOL disabled = TRUE;
+    c.rateCorrectionPpb = 0;
+    c.rateFaster = 0;
+    if (Ports().clock.GetSystemTimeAdjustment(&adjustment, &increment, &disabled) && !disabled &&
+        increment != 0) {
+        const int64_t change = int64_t{adjustment} - int64_t{increment};
+        const uint64_t ppb = Magnitude(change) * 1000000000u / increment;
+        c.rateCorrectionPpb = ppb > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(ppb);
+        c.rateFaster = change > 0 ? 1 : 0;
+    }
+}
+
+void SyncService::PublishCounters(LoopState& state) {
+    if (state.publisher == nullptr || !state.publisher->IsOpen()) return;
+    perf::CounterValues& c = state.counters;
+    if (state.serving != nullptr) {
+        // Never waits for the server: while it holds its counts, the last ones stay.
+        ntp::NtpServerCounts counts;
+        if (!state.serving->TryCopyCounts(&counts)) {
+            state.publisher->Publish(c);
+            return;
+        }
+        c.ntpOutgoing = counts.answered;
+        c.ntpIncoming = counts.answered + counts.malformed + counts.refused + counts.limited;
+        c.ntpMalformed = counts.malformed;
+        c.ntpRefused = counts.refused;
+        c.ntpLimited = counts.limited;
+        c.ntpSynchronised = state.serving->Served().synchronised.load(std::memory_order_relaxed);
+        c.ntpRootDispersionUs =
+            state.serving->Served().rootDispersionUs.load(std::memory_order_relaxed);
+    }
+    state.publisher->Publish(c);
 }
 
 void SyncService::ReportReference(int32_t reference, bool gpsPresent) {

@@ -8,7 +8,9 @@
 #include <cstdint>
 
 #include "card_access/card_client.h"
+#include "perf_counters/counter_record.h"
 #include "platform/ports/datagram_sockets.h"
+#include "platform/ports/shared_sections.h"
 #include "sync_service/nt_service.h"
 #include "sync_service/ntp_server/ntp_settings.h"
 #include "sync_service/ntp_server/time_serving.h"
@@ -32,6 +34,7 @@ inline constexpr UINT kPopupStyle = MB_OK | MB_ICONEXCLAMATION | MB_SERVICE_NOTI
 inline constexpr DWORD kPollPeriodMs = 500;
 
 class CorrectionWatch;
+class CounterPublisher;
 
 class SyncService : public CNTService {
   public:
@@ -53,6 +56,9 @@ class SyncService : public CNTService {
     // With ntp::TimeServing::Mode::kCallerServes: answers the requests waiting now. Only
     // while the loop runs, and from the loop's own (virtual) thread.
     void ServeWaitingTimeRequests();
+    // Lets the service publish its figures for the performance counters in a section of
+    // `sections`, which must outlive it. Without this call nothing is published.
+    void PublishCountersWith(platform::SharedSections& sections) { sections_ = &sections; }
     // The NTP server's counts while it serves, else null.
     const ntp::NtpServerCounts* TimeServerCounts() const;
     const ntp::NtpSettings& TimeServerSettings() const { return ntp_; }
@@ -84,6 +90,11 @@ class SyncService : public CNTService {
         TrackingLogWriter* trackingLog = nullptr;
         // The NTP server, when one answers; it gets every status and time reading.
         ntp::TimeServing* serving = nullptr;
+        // The tick at the start of the current pass.
+        DWORD passTick = 0;
+        // The figures for the performance counters, and where they go.
+        perf::CounterValues counters;
+        CounterPublisher* publisher = nullptr;
     };
 
     // One pass at tick `now`; false when the card status cannot be read (the loop must end).
@@ -98,6 +109,11 @@ class SyncService : public CNTService {
     void Track(LoopState& state, const discipline::ClockDiscipline& engine,
                const CorrectionWatch& watch, TrackingRecord record);
     void ReportReference(int32_t reference, bool gpsPresent);
+    // The correction's figures for the counters: what the engine did, its offset, the rate.
+    void CountCorrection(LoopState& state, const discipline::ClockDiscipline& engine,
+                         const CorrectionWatch& watch);
+    // Takes the NTP server's counts and publishes whatever changed.
+    void PublishCounters(LoopState& state);
     // Opens the NTP server's port and starts it, with its events; null when it does not run.
     ntp::TimeServing* StartTimeServing();
     // Hands the warning text to a new pop-up thread; false when one is still showing.
@@ -112,6 +128,7 @@ class SyncService : public CNTService {
     SyncParameters parameters_;
     TrackingLogSettings tracking_;
     platform::DatagramSockets* sockets_ = nullptr;
+    platform::SharedSections* sections_ = nullptr;
     ntp::TimeServing::Mode servingMode_ = ntp::TimeServing::Mode::kOwnThread;
     ntp::NtpSettings ntp_;
     ntp::TimeServing* activeServing_ = nullptr;

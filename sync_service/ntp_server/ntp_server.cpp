@@ -149,6 +149,13 @@ void NtpServer::ServeWaiting() {
     }
 }
 
+bool NtpServer::TryCopyCounts(NtpServerCounts* out) {
+    if (!lock_.TryLock()) return false;
+    *out = counts_;
+    lock_.Unlock();
+    return true;
+}
+
 void NtpServer::TakeReadings() {
     sync::LockGuard guard(lock_);
     TakeReadingsLocked();
@@ -175,6 +182,7 @@ int64_t NtpServer::TimeAt(int64_t counter) {
 void NtpServer::Answer(platform::SOCKET s, const uint8_t* request, int size,
                        const platform::SocketAddress& from, int64_t received) {
     uint8_t reply[kHeaderSize];
+    NtpServerFields fields;
     {
         sync::LockGuard guard(lock_);
         if (!allow_.Allows(from)) {
@@ -197,13 +205,18 @@ void NtpServer::Answer(platform::SOCKET s, const uint8_t* request, int size,
         // The newest of the loop's readings for the answer (a batch may follow a wake-up).
         TakeReadingsLocked();
         const int64_t receiveTime = TimeAt(received);
-        BuildNtpReply(parsed, served_.Fields(receiveTime), FileTimeToNtp(receiveTime), reply);
+        fields = served_.Fields(receiveTime);
+        BuildNtpReply(parsed, fields, FileTimeToNtp(receiveTime), reply);
         SetTransmitTimestamp(FileTimeToNtp(TimeAt(Counter())), reply);
     }
     if (sockets_.sendto(s, reinterpret_cast<const char*>(reply), sizeof reply, from) ==
         static_cast<int>(sizeof reply)) {
         sync::LockGuard guard(lock_);
         ++counts_.answered;
+        summary_.synchronised.store(fields.leap != 3 ? 1u : 0u, std::memory_order_relaxed);
+        summary_.rootDispersionUs.store(
+            static_cast<uint32_t>(uint64_t{fields.rootDispersion} * 1000000u / 65536u),
+            std::memory_order_relaxed);
     }
 }
 

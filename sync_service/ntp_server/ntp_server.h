@@ -9,6 +9,7 @@
 // kept for the event log).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/ports/datagram_sockets.h"
@@ -26,6 +27,13 @@ struct NtpServerCounts {
     uint64_t malformed = 0;  // not a request we answer (an oversized datagram included)
     uint64_t refused = 0;    // from a network not allowed
     uint64_t limited = 0;    // over the rate limit
+};
+
+// What the last answered request was told, for the performance counters: written by the
+// thread that serves, read by the synchronizer loop's.
+struct NtpServedSummary {
+    std::atomic<uint32_t> synchronised{0};      // 1 when its leap indicator was not 3
+    std::atomic<uint32_t> rootDispersionUs{0};  // its root dispersion
 };
 
 class NtpServer {
@@ -62,6 +70,10 @@ class NtpServer {
     void TakeReadings();
     void Close();
     const NtpServerCounts& Counts() const { return counts_; }
+    // The counts as of now, for a thread other than the serving ones: false (and `out`
+    // untouched) while a serving thread holds them, so that the caller never waits.
+    bool TryCopyCounts(NtpServerCounts* out);
+    const NtpServedSummary& Served() const { return summary_; }
 
   private:
     int OpenSocket(int family, platform::SOCKET* s);
@@ -90,6 +102,7 @@ class NtpServer {
     // The state both sockets' threads share: the fit, the rate table, the counts.
     sync::ServiceLock lock_;
     NtpServerCounts counts_;
+    NtpServedSummary summary_;
 };
 
 }  // namespace qxr::ntp

@@ -59,12 +59,14 @@ class TimeServing {
 
     void ServeWaiting() { server_.ServeWaiting(); }
     const NtpServerCounts& Counts() const { return server_.Counts(); }
+    bool TryCopyCounts(NtpServerCounts* out) { return server_.TryCopyCounts(out); }
     // The IPv6 socket's error at the start (0: open, or no IPv6 on this system).
     int Ipv6Error() const { return server_.Ipv6Error(); }
     // Called from a serving thread with the Winsock error when its socket keeps failing.
     void OnReceiveFailing(std::function<void(int error)> report) {
         onReceiveFailing_ = std::move(report);
     }
+    const NtpServedSummary& Served() const { return server_.Served(); }
 
   private:
     struct Worker {

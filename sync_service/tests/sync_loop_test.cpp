@@ -5,12 +5,15 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "clock_discipline/discipline_trace.h"
+#include "perf_counters/counter_record.h"
 #include "platform/sim/sim_datagram_sockets.h"
+#include "platform/sim/sim_shared_sections.h"
 #include "sync_service/sync_service.h"
 #include "sync_service/tests/service_test_machine.h"
 
@@ -81,6 +84,140 @@ void ExpectEvent(const Event& e, int64_t ms, DWORD id, WORD type, const std::str
 }
 
 // --- Reference changes ----------------------------------------------------------------
+
+// --- The performance counters' record -------------------------------------------------
+
+class PublishedCountersTest : public SyncLoopTest {
+  protected:
+    // The system clock 3 s ahead of the card at the start.
+    PublishedCountersTest() : SyncLoopTest(ClockWith(3000)) {}
+
+    struct Seen {
+        perf::ReadResult result;
+        perf::CounterValues values;
+        DWORD tick;
+    };
+    // What a reader finds at `ms` (before that time's pass).
+    void ReadAt(int64_t ms) {
+        m.At(ms, [this, ms] {
+            Seen seen{perf::ReadResult::kMissing, {}, m.ports.ticks.GetTickCount()};
+            const uint8_t* record = sections.Find(perf::kSectionBaseName);
+            seen.result = perf::ReadRecord(record, record != nullptr ? perf::kSharedRecordSize : 0,
+                                           &seen.values);
+            seen_[ms] = seen;
+        });
+    }
+    const Seen& At(int64_t ms) { return seen_.at(ms); }
+
+    sim::SimSharedSections sections;
+    std::map<int64_t, Seen> seen_;
+};
+
+// One run through every figure the loop publishes; the card's reference changes are seen
+// within the pass (500 ms).
+TEST_F(PublishedCountersTest, TheLoopPublishesWhatItSeesAndDid) {
+    const int64_t checks[] = {5000, 20600, 30600, 45000, 62000, 75000, 95000};
+    for (int64_t ms : checks) ReadAt(ms);
+    m.At(20000, [this] { m.card.reference = kOnBoard; });
+    m.At(30000, [this] { m.card.reference = kNone; });
+    m.At(40000, [this] { m.card.timeError = ERROR_GEN_FAILURE; });
+    m.At(60000, [this] {
+        m.card.timeError = 0;
+        m.card.reference = kGps;
+        // From now on the card shows 20 s later than true time: a step.
+        m.card.editTime = [](CardTime* t) { t->second = (t->second + 20) % 60; };
+    });
+    m.PrepareRun(100000);
+    SyncService service(m.ports, m.card, m.console);
+    service.PublishCountersWith(sections);
+    ASSERT_TRUE(service.RunDispatcher());
+
+    for (int64_t ms : checks) {
+        SCOPED_TRACE(ms);
+        EXPECT_EQ(At(ms).result, perf::ReadResult::kRead);
+        EXPECT_EQ(At(ms).values.serviceRunning, 1u);
+    }
+    // GPS, then the on-board clock, then none, then GPS again.
+    EXPECT_EQ(At(5000).values.referenceState, perf::kStateGps);
+    EXPECT_EQ(At(20600).values.referenceState, perf::kStateOnBoardClock);
+    EXPECT_EQ(At(30600).values.referenceState, perf::kStateNone);
+    EXPECT_EQ(At(62000).values.referenceState, perf::kStateGps);
+    // The first correction (at 0) slewed the 3 s away: system ahead by 3 s and the 1.5 ms bias.
+    EXPECT_EQ(At(5000).values.offsetUs, 3001500u);
+    EXPECT_EQ(At(5000).values.systemAhead, 1u);
+    EXPECT_EQ(At(5000).values.corrections, 1u);
+    EXPECT_EQ(At(5000).values.steps, 0u);
+    // 300 ms per second slower: the 3 s over the 10 s ramp, in whole per-tick units.
+    EXPECT_EQ(At(5000).values.rateFaster, 0u);
+    EXPECT_NEAR(At(5000).values.rateCorrectionPpb, 300150000.0, 200000.0);
+    // The last reading on GPS was the correction at 10 s.
+    EXPECT_EQ((At(45000).tick - At(45000).values.gpsTick) / 1000, 35u);
+    // Corrections at 40 s and 50 s could not read the card.
+    EXPECT_EQ(At(45000).values.cardReadFailures, 1u);
+    EXPECT_EQ(At(62000).values.cardReadFailures, 2u);
+    // At 60 s the card 20 s ahead: stepped, the system clock behind.
+    EXPECT_EQ(At(62000).values.steps, 1u);
+    EXPECT_EQ(At(62000).values.systemAhead, 0u);
+    EXPECT_NEAR(static_cast<double>(At(62000).values.offsetUs), 20000000.0, 3000.0);
+    EXPECT_EQ(At(62000).values.corrections, At(45000).values.corrections + 1);
+    EXPECT_EQ(At(62000).tick - At(62000).values.gpsTick, 2000u);
+    EXPECT_EQ(At(95000).values.corrections, At(62000).values.corrections + 3);
+    EXPECT_EQ(At(95000).values.steps, static_cast<uint64_t>(m.clock.SetSystemTimeCount()));
+    // No NTP server, no tracking log: their figures stay 0.
+    EXPECT_EQ(At(95000).values.ntpIncoming + At(95000).values.trackingLinesDropped, 0u);
+    // Stopped: the section is gone, which a reader shows as a service that does not run.
+    EXPECT_EQ(sections.Find(perf::kSectionBaseName), nullptr);
+    EXPECT_EQ(sections.OpenCount(), 0);
+}
+
+// The NTP server's counts and what its last reply said, each pass.
+TEST_F(PublishedCountersTest, NtpServerCounts) {
+    sim::SimDatagramSockets network;
+    SetParameter("NtpServer", 1);
+    SetParameter("NtpRateLeak", 0);  // a burst of 8, nothing leaked beyond it
+    SetParameter("RampDuration", 1);  // a card reading a second: the line is served from 8
+    ReadAt(13000);
+    ReadAt(16000);
+    m.PrepareRun(20000);
+    SyncService service(m.ports, m.card, m.console);
+    service.ServeTimeWith(network, ntp::TimeServing::Mode::kCallerServes);
+    service.PublishCountersWith(sections);
+    m.At(12000, [&] {
+        platform::SocketAddress client;
+        client.address[0] = 10, client.address[3] = 7;
+        client.port = 40000;
+        std::vector<uint8_t> request(48, 0);
+        request[0] = (4 << 3) | 3;
+        for (int i = 0; i < 10; ++i) network.Deliver(client, 123, request);
+        network.Deliver(client, 123, std::vector<uint8_t>(10, 0));
+        service.ServeWaitingTimeRequests();
+    });
+    ASSERT_TRUE(service.RunDispatcher());
+    EXPECT_EQ(At(13000).values.ntpIncoming, 11u);
+    EXPECT_EQ(At(13000).values.ntpOutgoing, 8u);
+    EXPECT_EQ(At(13000).values.ntpMalformed, 1u);
+    EXPECT_EQ(At(13000).values.ntpLimited, 2u);
+    EXPECT_EQ(At(13000).values.ntpRefused, 0u);
+    // Synchronised on GPS; the dispersion is the card's 1 ms, the slope's error carried up
+    // to a second past the newest reading (1 ms per span of the line) and 15 ppm of that.
+    EXPECT_EQ(At(13000).values.ntpSynchronised, 1u);
+    EXPECT_NEAR(At(13000).values.ntpRootDispersionUs, 1070.0, 80.0);
+    // No request since: the counts stay.
+    EXPECT_EQ(At(16000).values.ntpIncoming, 11u);
+    EXPECT_EQ(At(16000).values.ntpOutgoing, 8u);
+}
+
+// A section that cannot be made leaves the service running as before, without counters.
+TEST_F(PublishedCountersTest, NoSectionNoCounters) {
+    sections.FailNextCreate(ERROR_ACCESS_DENIED);
+    ReadAt(5000);
+    m.PrepareRun(20000);
+    SyncService service(m.ports, m.card, m.console);
+    service.PublishCountersWith(sections);
+    ASSERT_TRUE(service.RunDispatcher());
+    EXPECT_EQ(At(5000).result, perf::ReadResult::kMissing);
+    EXPECT_EQ(CorrectionTimesMs(), (std::vector<int64_t>{0, 10000}));
+}
 
 TEST_F(SyncLoopTest, FirstPassSeesGps) {
     SetParameter("LogThreshold", 0);
