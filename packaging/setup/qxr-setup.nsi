@@ -494,6 +494,8 @@ Page custom DriverPage DriverPageLeave
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
 UninstPage custom un.KeepPage un.KeepPageLeave
+; The uninstaller's steps stay on screen until Close.
+!define MUI_UNFINISHPAGE_NOAUTOCLOSE
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE English
 

@@ -404,7 +404,7 @@ if [ -n "$x64" ]; then
     winprobe keep waitpart 'QXR Time Reference' 10 click 1201 >/dev/null
     import -window root "$out/uninstall-1-keep.png" 2>/dev/null
     next unnext1
-    until_shown unfin 'text=&Close$'
+    until_shown unfin 'class=Button enabled=1 text=&Close$'
     import -window root "$out/uninstall-2-done.png" 2>/dev/null
     qxr_expect "$out/unfin.out" 'text=&Close$' "uninstall page 2: done"
     next unnext2
