@@ -188,10 +188,15 @@ if [ -n "$x64" ]; then
     # A driver file that the system cannot start, named relative to the folder setup starts in,
     # in a folder with a blank: setup makes the path absolute at once, stops at the driver's
     # start and undoes the files, the Start menu entries and the driver's registration.
-    mkdir -p "$out/card files"
+    # A file of the same name in the folder before (unpacked by hand) is put back as it was.
+    mkdir -p "$out/card files" "$instdir"
     echo "not a driver" >"$out/card files/qxrfake.sys"
+    echo "there before" >"$instdir/veyla.txt"
     rc=0; setup fakedriver /S '/DRIVER=card files\qxrfake.sys' /BUS=PCI || rc=$?
     qxr_expect_eq "$rc" 22 "setup with a driver that does not start: exit code 22"
+    qxr_expect_eq "$(ls "$instdir"):$(cat "$instdir/veyla.txt")" "veyla.txt:there before" \
+        "the folder as before: the veyla.txt that was there put back, setup's files gone"
+    rm -rf "$instdir"
     qxr_expect "$out/fakedriver.templog" '^The driver file: [A-Z]:\\.*\\card files\\qxrfake\.sys$' \
         "the relative driver path made absolute before any step"
     qxr_expect "$out/fakedriver.templog" '^  CreateService QxrDrv \(\\SystemRoot\\system32\\drivers\\qxrfake\.sys, "QXR Card Device Driver"\): error 0$' \
