@@ -323,6 +323,24 @@ qxr_wine_reg query "$uninst" >"$out/downgrade.reg"
 qxr_expect "$out/downgrade.reg" 'DisplayVersion +REG_SZ +1\.0\.0\.3$' "still 1.0.0.3"
 if [ -n "$x64" ]; then
     qxr_expect_eq "$(drv_values)" "0x1 0x320 0xb" "driver settings kept"
+    # New device settings the driver does not start with (its file damaged meanwhile): setup
+    # stops with 22 and the driver's former settings are back; the files too.
+    drvfile=$c/windows/system32/drivers/qxrsimdrv.sys
+    cp "$drvfile" "$out/qxrsimdrv.sys.good"
+    echo "damaged" >"$drvfile"
+    sums >"$out/newbus.before"
+    rc=0; setup_exe=$QXR_SETUP_NEXT_EXE setup newbus /S /BUS=PCI || rc=$?
+    cp "$out/qxrsimdrv.sys.good" "$drvfile"
+    qxr_expect_eq "$rc" 22 "new device settings the driver does not start with: exit code 22"
+    qxr_expect "$out/newbus.templog" '^  the driver.s settings put back \(1 800 11\)$' "setup's log: the settings put back"
+    qxr_expect_eq "$(drv_values)" "0x1 0x320 0xb" "the driver's former settings (ISA, 0x320, 11) back"
+    sums >"$out/newbus.after"
+    qxr_expect_eq "$(diff "$out/newbus.before" "$out/newbus.after")" "" "the installed files as before"
+    # The service is started again (without its driver it ends at once, as it should).
+    qxr_expect "$out/newbus.templog" '^  start QxrSync: error 0, ' "setup started QxrSync again"
+    qxr_wine_service start QxrDrv >/dev/null
+    qxr_expect_eq "$(state QxrDrv)" "state=4" "the driver runs again with its file back"
+    qxr_wine_service start QxrSync >/dev/null
 else
     qxr_expect "$out/install.log" '^The driver QxrDrv is registered already: kept as it is$' \
         "the driver step skipped: QxrDrv registered already"
