@@ -1,18 +1,43 @@
 ; The setup program of a release package: installs what the ZIP package holds and does the steps
-; of veyla.txt in their order, each only when it is not done already; its uninstaller reverses
-; what setup did. Built by make_setup.cmake:
-;   makensis -DVERSION=1.0.0.2 -DARCH=win64|win32 -DFILES=setup_files.nsh -DOUTFILE=x.exe qxr-setup.nsi
-; FILES defines the macros QxrInstallFiles and QxrRemoveFiles (the package's files, one by one).
+; of veyla.txt in their order, each only when it is not done already, and checks each by its
+; result (the file written, the service's state), never by an exit code that cannot fail: the
+; driver is registered and removed here through the Service Control Manager (Ondrak reports
+; only in message boxes and exits 0), and QxrSync -i / -u exit 0 whatever happened.
+; Built by make_setup.cmake:
+;   makensis -DVERSION=1.0.0.2 -DARCH=win64|win32 -DFILES=setup_files.nsh
+;            -DUNINSTALL_EXE=uninstall.exe -DOUTFILE=setup.exe qxr-setup.nsi
+; FILES defines QxrInstallFiles (the package's files), QxrForEachFile OP and QxrForEachFolder OP
+; (OP inserted once per file / folder, with its path relative to the installation folder).
 ;
-; Silent (/S) options: /DRIVER=path (or /DRIVER=simulator, win64), /BUS=PCI|ISA, /PORT=300..370,
-; /IRQ=5|7|10|11|12|15, /D=folder (last). Uninstaller: /S, /KEEPSETTINGS.
-; Exit codes: 0 every step done, 1 cancelled, 2 bad option or missing driver file, 3 files,
-; 4 driver registration, 5 driver start, 6 service installation, 7 service start.
-; The uninstaller: 0 everything removed, 3 a file in use stayed, 4 driver removal, 6 service
-; removal.
+; The uninstaller proper is qxr-uninstall.exe; uninstall.exe (UNINSTALL_EXE, a small program of
+; ours: uninstall_launcher.cpp) runs a temporary copy of it on the installation folder (_?=) and
+; waits for it, so that "uninstall.exe /S" returns when the work is done, with its exit code.
+; (An NSIS uninstaller started directly copies itself to %TEMP%, starts the copy and returns 0
+; at once.)
+;
+; Switches and exit codes: the table in veyla.txt (and in the README), kept the same here:
+!define EXIT_OK 0
+!define EXIT_BAD_SWITCH 10      ; a switch's value is wrong
+!define EXIT_DRIVER_FILE 11     ; the driver file is missing or refused
+!define EXIT_NOT_ADMIN 12       ; not run by an administrator
+!define EXIT_RUNNING 13         ; another setup or uninstall of this product runs
+!define EXIT_DOWNGRADE 14       ; a newer version is installed (/ALLOWDOWNGRADE)
+!define EXIT_IN_USE 15          ; a file to replace or delete is in use: nothing changed
+!define EXIT_FOREIGN 16         ; QxrSync is installed from another folder: nothing changed
+!define EXIT_FILES 20           ; the files could not be copied (undone)
+!define EXIT_DRIVER_REG 21      ; the driver could not be registered (undone)
+!define EXIT_DRIVER_START 22    ; the driver did not stop or start (undone, old settings back)
+!define EXIT_SERVICE_INST 23    ; QxrSync -i did not register the service (undone)
+!define EXIT_SERVICE_START 24   ; the service did not stop or start (undone)
+!define EXIT_SERVICE_REMOVE 25  ; uninstall: the service is still registered (nothing else removed)
+!define EXIT_DRIVER_REMOVE 26   ; uninstall: the driver could not be removed
+!define EXIT_REBOOT 3010        ; done; a restart finishes it (files in use deleted then)
 
-!ifndef VERSION | ARCH | FILES | OUTFILE
-  !error "define VERSION, ARCH, FILES and OUTFILE"
+!ifndef VERSION | ARCH | OUTFILE | FILES
+  !error "define VERSION, ARCH, OUTFILE and FILES"
+!endif
+!ifndef UNINSTALL_EXE
+  !error "define UNINSTALL_EXE"
 !endif
 
 !if "${ARCH}" == "win64"
@@ -26,6 +51,7 @@
 !include MUI2.nsh
 !include LogicLib.nsh
 !include FileFunc.nsh
+!include WordFunc.nsh
 !include nsDialogs.nsh
 !include x64.nsh
 !include "${FILES}"
@@ -39,9 +65,12 @@
 !define SYNC_PARAMS "${SERVICES}\QxrSync\Parameters"
 !define EVENT_SOURCE "${SERVICES}\EventLog\Application\QxrSync"
 ; Where the uninstaller keeps the service's parameters when asked to; the next setup puts them
-; back before it installs the service.
+; back before it installs the service and deletes the copy once it has succeeded.
 !define KEPT_KEY "Software\Quoxar\QXR\QxrSync Parameters"
 !define MENU "$SMPROGRAMS\${PRODUCT}"
+; One setup or uninstall at a time.
+!define MUTEX "Quoxar QXR Time Reference setup"
+!define HKLM_HANDLE -2147483646 ; HKEY_LOCAL_MACHINE, sign-extended on 64-bit
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -54,6 +83,8 @@ SetCompressor /SOLID lzma
 !endif
 ShowInstDetails show
 ShowUninstDetails show
+; A file that cannot be written stops the step (and is undone) instead of being skipped.
+AllowSkipFiles off
 VIProductVersion ${VERSION}
 VIAddVersionKey ProductName "${PRODUCT}"
 VIAddVersionKey CompanyName "Quoxar"
@@ -62,35 +93,8 @@ VIAddVersionKey FileVersion ${VERSION}
 VIAddVersionKey ProductVersion ${VERSION}
 VIAddVersionKey LegalCopyright "Quoxar"
 
-Var Driver          ; driver file to install, "simulator" for the bundled one, "" for none
-Var DriverKept      ; 1: QxrDrv was registered before setup, left as it is
-Var Bus
-Var Port
-Var Irq
-Var Upgrade         ; 1: a setup of this product is installed in $INSTDIR already
-Var SyncWasThere    ; 1: the QxrSync service existed before this run
-Var DidFiles
-Var DidDriver
-Var DriverFile      ; the driver file setup copied, for the uninstaller
-Var DidSync
 Var LogFile
-Var KeepSettings
-Var DriverText
-!if "${ARCH}" == "win64"
-  Var SimulatorBox
-!endif
-Var KeepBox
-
-!define MUI_ABORTWARNING
-!define MUI_FINISHPAGE_NOAUTOCLOSE
-!define MUI_PAGE_CUSTOMFUNCTION_PRE SkipDirectoryOnUpgrade
-!insertmacro MUI_PAGE_DIRECTORY
-Page custom DriverPage DriverPageLeave
-!insertmacro MUI_PAGE_INSTFILES
-!insertmacro MUI_PAGE_FINISH
-UninstPage custom un.KeepPage un.KeepPageLeave
-!insertmacro MUI_UNPAGE_INSTFILES
-!insertmacro MUI_LANGUAGE English
+Var CheckSkip       ; 1: the in-use check leaves out what the running service holds
 
 ; --- The log: every step, in %TEMP% while setup runs, in the installation folder at the end.
 !macro QxrLogFunction prefix
@@ -106,8 +110,6 @@ Function ${prefix}Log
     Pop $R9
 FunctionEnd
 !macroend
-!insertmacro QxrLogFunction ""
-!insertmacro QxrLogFunction "un."
 !macro Log text
     Push `${text}`
     !ifdef __UNINSTALL__
@@ -116,34 +118,34 @@ FunctionEnd
         Call Log
     !endif
 !macroend
+!macro CallP function
+    !ifdef __UNINSTALL__
+        Call un.${function}
+    !else
+        Call ${function}
+    !endif
+!macroend
 
-; RunLogged COMMAND: runs it, logs it with its exit code; the exit code in $0.
-!macro RunLogged command
-    ClearErrors
-    ExecWait `${command}` $0
-    ${If} ${Errors}
-        StrCpy $0 "not started"
+; RunCaptured COMMAND: runs it hidden, waits (at most 2 minutes), puts its output into the log:
+; QxrSync tells why something failed only there. Its exit code (or "error") in $0.
+!macro QxrRunCapturedFunction prefix
+Function ${prefix}RunCaptured
+    Exch $R0
+    Push $R1
+    nsExec::ExecToStack /TIMEOUT=120000 $R0
+    Pop $0
+    Pop $R1
+    !insertmacro Log "  $R0: exit code $0"
+    ${If} $R1 != ""
+        !insertmacro Log "$R1"
     ${EndIf}
-    !insertmacro Log `  ${command}: exit code $0`
+    Pop $R1
+    Pop $R0
+FunctionEnd
 !macroend
-
-; Ondrak registers a driver on Windows NT 4.0 only and refuses every later Windows, where the
-; 64-bit setup runs: there the driver is registered and removed with sc.exe, with the entry
-; Ondrak would make (kernel driver, automatic start, normal error control).
-!macro RegisterDriver root words
-  !if "${ARCH}" == "win64"
-    !insertmacro RunLogged '"$SYSDIR\sc.exe" create QxrDrv type= kernel start= auto error= normal binPath= \SystemRoot\system32\drivers\${root}.sys DisplayName= "${words}"'
-  !else
-    !insertmacro RunLogged '"$INSTDIR\Ondrak.exe" QxrDrv ${root} "${words}"'
-  !endif
-!macroend
-!macro RemoveDriver
-  !if "${ARCH}" == "win64"
-    !insertmacro RunLogged '"$SYSDIR\sc.exe" stop QxrDrv'
-    !insertmacro RunLogged '"$SYSDIR\sc.exe" delete QxrDrv'
-  !else
-    !insertmacro RunLogged '"$INSTDIR\Ondrak.exe" QxrDrv'
-  !endif
+!macro RunCaptured command
+    Push `${command}`
+    !insertmacro CallP RunCaptured
 !macroend
 
 ; ServiceState NAME: its current state (1 stopped .. 4 running) in $0, 0 when not registered.
@@ -162,6 +164,9 @@ Function ${prefix}ServiceState
             System::Call 'advapi32::QueryServiceStatus(p R2, p R3) i .r0'
             ${If} $0 <> 0
                 System::Call '*$R3(i, i .r0)'
+            ${Else}
+                ; Registered, but its state cannot be read (marked for deletion, for one).
+                StrCpy $0 -1
             ${EndIf}
             System::Free $R3
             System::Call 'advapi32::CloseServiceHandle(p R2)'
@@ -174,44 +179,136 @@ Function ${prefix}ServiceState
     Pop $R0
 FunctionEnd
 !macroend
-!insertmacro QxrServiceStateFunction ""
 
-; WaitRunning NAME: waits up to 20 s until the service runs; $0 = 4 then.
-!macro WaitRunning name
-    StrCpy $1 0
+; ServiceWait NAME STATE: waits up to 20 s until the service is in STATE (0: not registered);
+; the state reached in $0.
+!macro QxrServiceWaitFunction prefix
+Function ${prefix}ServiceWait
+    Exch $R0 ; state
+    Exch
+    Exch $R1 ; name
+    Push $R2
+    StrCpy $R2 0
     ${Do}
-        Push ${name}
-        Call ServiceState
-        ${If} $0 = 4
-        ${OrIf} $1 >= 40
+        Push $R1
+        !insertmacro CallP ServiceState
+        ${If} $0 = $R0
+        ${OrIf} $R2 >= 80
             ${ExitDo}
         ${EndIf}
-        Sleep 500
-        IntOp $1 $1 + 1
-    ${Loop}
-!macroend
-
-; WaitWritable FILE: waits up to 10 s until FILE can be written: a stopped service's process
-; may still be ending, and its program file cannot be replaced or deleted before.
-!macro WaitWritable file
-    StrCpy $1 0
-    ${Do}
-        ClearErrors
-        FileOpen $2 `${file}` a
-        ${IfNot} ${Errors}
-            FileClose $2
-            ${ExitDo}
-        ${EndIf}
-        ${If} $1 >= 40
+        ; A driver that failed to load is stopped again at once.
+        ${If} $R0 = 4
+        ${AndIf} $0 = 1
+        ${AndIf} $R2 >= 4
             ${ExitDo}
         ${EndIf}
         Sleep 250
-        IntOp $1 $1 + 1
+        IntOp $R2 $R2 + 1
+    ${Loop}
+    Pop $R2
+    Pop $R1
+    Pop $R0
+FunctionEnd
+!macroend
+!macro ServiceWait name state
+    Push `${name}`
+    Push `${state}`
+    !insertmacro CallP ServiceWait
+!macroend
+
+; ServiceControl NAME start|stop: starts or stops the service and waits for it; the state
+; reached in $0 (4 running, 1 stopped), the Win32 error of the request logged.
+!macro QxrServiceControlFunction prefix
+Function ${prefix}ServiceControl
+    Exch $R0 ; start or stop
+    Exch
+    Exch $R1 ; name
+    Push $R2
+    Push $R3
+    Push $R4
+    StrCpy $R4 0
+    System::Call 'advapi32::OpenSCManager(p 0, p 0, i 1) p .R2'
+    ${If} $R2 P<> 0
+        ; SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP
+        System::Call 'advapi32::OpenService(p R2, t R1, i 0x34) p .R3 ?e'
+        Pop $R4
+        ${If} $R3 P<> 0
+            ${If} $R0 == "start"
+                System::Call 'advapi32::StartService(p R3, i 0, p 0) i .r0 ?e'
+            ${Else}
+                System::Call '*(i, i, i, i, i, i, i) p .R4'
+                System::Call 'advapi32::ControlService(p R3, i 1, p R4) i .r0 ?e'
+                System::Free $R4
+            ${EndIf}
+            Pop $R4
+            ${If} $0 <> 0
+                StrCpy $R4 0
+            ${EndIf}
+            System::Call 'advapi32::CloseServiceHandle(p R3)'
+        ${EndIf}
+        System::Call 'advapi32::CloseServiceHandle(p R2)'
+    ${EndIf}
+    ${If} $R0 == "start"
+        !insertmacro ServiceWait $R1 4
+    ${Else}
+        !insertmacro ServiceWait $R1 1
+    ${EndIf}
+    !insertmacro Log "  $R0 $R1: error $R4, state $0"
+    Pop $R4
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Pop $R0
+FunctionEnd
+!macroend
+!macro ServiceControl name what
+    Push `${name}`
+    Push `${what}`
+    !insertmacro CallP ServiceControl
+!macroend
+
+; FileFree REL: appends REL to $R9 when $INSTDIR\REL exists and cannot be opened for writing
+; (a program holds it: QxrSet holds QxrSet.exe and qxrtime.dll). With $CheckSkip 1 it leaves
+; out QxrSync.exe and qxrtime.dll, which the service holds until it stops.
+!macro FileFree rel
+    StrCpy $3 0
+    ${If} $CheckSkip == 1
+        ${If} "${rel}" == "QxrSync.exe"
+        ${OrIf} "${rel}" == "qxrtime.dll"
+            StrCpy $3 1
+        ${EndIf}
+    ${EndIf}
+    ${If} $3 == 0
+    ${AndIf} ${FileExists} "$INSTDIR\${rel}"
+        ClearErrors
+        FileOpen $3 "$INSTDIR\${rel}" a
+        ${If} ${Errors}
+            StrCpy $R9 "$R9 ${rel}"
+        ${Else}
+            FileClose $3
+        ${EndIf}
+    ${EndIf}
+!macroend
+
+; WaitAllFree: waits up to 10 s until every file of the package is free (a stopped service's
+; process may still be ending); $R9 = the files still in use, "" when none.
+!macro WaitAllFree
+    StrCpy $CheckSkip 0
+    StrCpy $2 0
+    ${Do}
+        StrCpy $R9 ""
+        !insertmacro QxrForEachFile FileFree
+        ${If} $R9 == ""
+        ${OrIf} $2 >= 40
+            ${ExitDo}
+        ${EndIf}
+        Sleep 250
+        IntOp $2 $2 + 1
     ${Loop}
 !macroend
 
-; CopyValues FROM TO: every value of HKLM\FROM into HKLM\TO (DWORDs as DWORDs, the rest as
-; strings: the service's parameters are nothing else).
+; CopyValues FROM TO: every value of HKLM\FROM into HKLM\TO with its type and data as they
+; are (REG_EXPAND_SZ, REG_MULTI_SZ, binary too). $0 = 0, or the registry error.
 !macro QxrCopyValuesFunction prefix
 Function ${prefix}CopyValues
     Exch $R1 ; to
@@ -220,22 +317,40 @@ Function ${prefix}CopyValues
     Push $R2
     Push $R3
     Push $R4
-    StrCpy $R2 0
-    ${Do}
-        EnumRegValue $R3 HKLM $R0 $R2
-        ${If} $R3 == ""
-            ${ExitDo}
+    Push $R5
+    Push $R6
+    Push $R7
+    Push $R8
+    System::Call 'advapi32::RegOpenKeyEx(p ${HKLM_HANDLE}, t R0, i 0, i 0x20019, *p .R5) i .r0'
+    ${If} $0 = 0
+        System::Call 'advapi32::RegCreateKeyEx(p ${HKLM_HANDLE}, t R1, i 0, p 0, i 0, i 0x20006, p 0, *p .R6, p 0) i .r0'
+        ${If} $0 = 0
+            System::Alloc 65536
+            Pop $R7
+            StrCpy $R2 0
+            ${Do}
+                System::Call 'advapi32::RegEnumValue(p R5, i R2, t .R3, *i ${NSIS_MAX_STRLEN}, p 0, *i .R4, p R7, *i 65536 R8) i .r0'
+                ${If} $0 = 259 ; no more values
+                    StrCpy $0 0
+                    ${ExitDo}
+                ${ElseIf} $0 <> 0
+                    ${ExitDo}
+                ${EndIf}
+                System::Call 'advapi32::RegSetValueEx(p R6, t R3, i 0, i R4, p R7, i R8) i .r0'
+                ${If} $0 <> 0
+                    ${ExitDo}
+                ${EndIf}
+                IntOp $R2 $R2 + 1
+            ${Loop}
+            System::Free $R7
+            System::Call 'advapi32::RegCloseKey(p R6)'
         ${EndIf}
-        ClearErrors
-        ReadRegDWORD $R4 HKLM $R0 $R3
-        ${If} ${Errors}
-            ReadRegStr $R4 HKLM $R0 $R3
-            WriteRegStr HKLM $R1 $R3 $R4
-        ${Else}
-            WriteRegDWORD HKLM $R1 $R3 $R4
-        ${EndIf}
-        IntOp $R2 $R2 + 1
-    ${Loop}
+        System::Call 'advapi32::RegCloseKey(p R5)'
+    ${EndIf}
+    Pop $R8
+    Pop $R7
+    Pop $R6
+    Pop $R5
     Pop $R4
     Pop $R3
     Pop $R2
@@ -243,8 +358,298 @@ Function ${prefix}CopyValues
     Pop $R1
 FunctionEnd
 !macroend
-!insertmacro QxrCopyValuesFunction ""
+
+; OneInstance: the mutex every setup and uninstall of this product holds while it runs; $0 =
+; 183 when another one holds it.
+!macro OneInstance
+    System::Call 'kernel32::CreateMutex(p 0, i 0, t "${MUTEX}") p .r1 ?e'
+    Pop $0
+!macroend
+
+; DriverRegister ROOT DISPLAYNAME: QxrDrv with exactly the entry Ondrak makes (kernel driver,
+; automatic start, normal error control, \SystemRoot\system32\drivers\ROOT.sys, no group, tag,
+; dependencies or account); checked by its state afterwards (registered and stopped). $0 = 0,
+; or the Win32 error.
+Function DriverRegister
+    Exch $R1 ; display name
+    Exch
+    Exch $R0 ; file root
+    Push $R2
+    Push $R3
+    ; SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE
+    System::Call 'advapi32::OpenSCManager(p 0, p 0, i 3) p .R2 ?e'
+    Pop $0
+    ${If} $R2 P<> 0
+        System::Call 'advapi32::CreateService(p R2, t "QxrDrv", t R1, i 0xF01FF, i 1, i 2, i 1, t "\SystemRoot\system32\drivers\$R0.sys", p 0, p 0, p 0, p 0, p 0) p .R3 ?e'
+        Pop $0
+        ${If} $R3 P<> 0
+            StrCpy $0 0
+            System::Call 'advapi32::CloseServiceHandle(p R3)'
+        ${EndIf}
+        System::Call 'advapi32::CloseServiceHandle(p R2)'
+    ${EndIf}
+    !insertmacro Log "  CreateService QxrDrv (\SystemRoot\system32\drivers\$R0.sys, $\"$R1$\"): error $0"
+    ${If} $0 = 0
+        Push QxrDrv
+        Call ServiceState
+        ${If} $0 <> 1
+            !insertmacro Log "  QxrDrv not registered as a stopped driver afterwards (state $0)"
+            StrCpy $0 1060
+        ${Else}
+            StrCpy $0 0
+        ${EndIf}
+    ${EndIf}
+    Pop $R3
+    Pop $R2
+    Pop $R0
+    Pop $R1
+FunctionEnd
+
+; DriverRemove: stops QxrDrv (15 s at most, as Ondrak waits) and deletes its entry. $0 = 0
+; when it is gone, 1 when it is only marked for deletion (still loaded: gone after a restart),
+; else the Win32 error of the deletion.
+!macro QxrDriverRemoveFunction prefix
+Function ${prefix}DriverRemove
+    Push $R2
+    Push $R3
+    Push $R4
+    StrCpy $R4 0
+    System::Call 'advapi32::OpenSCManager(p 0, p 0, i 1) p .R2 ?e'
+    Pop $R4
+    ${If} $R2 P<> 0
+        System::Call 'advapi32::OpenService(p R2, t "QxrDrv", i 0xF01FF) p .R3 ?e'
+        Pop $R4
+        ${If} $R3 P<> 0
+            System::Call '*(i, i, i, i, i, i, i) p .R4'
+            System::Call 'advapi32::ControlService(p R3, i 1, p R4) i .r0'
+            System::Free $R4
+            !insertmacro ServiceWait QxrDrv 1
+            !insertmacro Log "  stop QxrDrv: state $0"
+            System::Call 'advapi32::DeleteService(p R3) i .r0 ?e'
+            Pop $R4
+            ${If} $0 <> 0
+                StrCpy $R4 0
+            ${EndIf}
+            System::Call 'advapi32::CloseServiceHandle(p R3)'
+        ${EndIf}
+        System::Call 'advapi32::CloseServiceHandle(p R2)'
+    ${EndIf}
+    !insertmacro ServiceWait QxrDrv 0
+    !insertmacro Log "  DeleteService QxrDrv: error $R4, state afterwards $0"
+    ${If} $0 = 0
+        StrCpy $0 0
+    ${ElseIf} $R4 = 0
+    ${OrIf} $R4 = 1072 ; ERROR_SERVICE_MARKED_FOR_DELETE
+        StrCpy $0 1
+    ${Else}
+        StrCpy $0 $R4
+    ${EndIf}
+    Pop $R4
+    Pop $R3
+    Pop $R2
+FunctionEnd
+!macroend
+
+!insertmacro QxrLogFunction "un."
+!insertmacro QxrRunCapturedFunction "un."
+!insertmacro QxrServiceStateFunction "un."
+!insertmacro QxrServiceWaitFunction "un."
 !insertmacro QxrCopyValuesFunction "un."
+!insertmacro QxrDriverRemoveFunction "un."
+
+; ====== The setup program.
+!insertmacro QxrLogFunction ""
+!insertmacro QxrRunCapturedFunction ""
+!insertmacro QxrServiceStateFunction ""
+!insertmacro QxrServiceWaitFunction ""
+!insertmacro QxrServiceControlFunction ""
+!insertmacro QxrCopyValuesFunction ""
+!insertmacro QxrDriverRemoveFunction ""
+
+Var Driver          ; driver file to install (full path), "simulator" for the bundled one
+Var DriverKept      ; 1: QxrDrv was registered before setup, left as it is
+Var Bus
+Var Port
+Var Irq
+Var Upgrade         ; 1: a setup of this product is installed in $INSTDIR already
+Var SyncWasThere    ; 1: the QxrSync service existed before this run
+Var SyncStopped     ; 1: setup stopped it
+Var DidFiles
+Var DidDriver
+Var DriverCopied    ; 1: setup copied the driver file (it goes with the uninstaller)
+Var DriverFile      ; where the driver file lies in the drivers folder
+Var DidSync
+Var DrvOld          ; "product port irq" before setup changed them, "" when there were none
+Var DrvChanged
+Var DriverText
+!if "${ARCH}" == "win64"
+  Var SimulatorBox
+!endif
+
+!define MUI_ABORTWARNING
+!define MUI_FINISHPAGE_NOAUTOCLOSE
+!define MUI_PAGE_CUSTOMFUNCTION_PRE SkipDirectoryOnUpgrade
+!insertmacro MUI_PAGE_DIRECTORY
+Page custom DriverPage DriverPageLeave
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+UninstPage custom un.KeepPage un.KeepPageLeave
+; The uninstaller's steps stay on screen until Close.
+!define MUI_UNFINISHPAGE_NOAUTOCLOSE
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE English
+
+; Refuse CODE TEXT: stops before anything has changed.
+!macro Refuse code text
+    !insertmacro Log "Setup stopped: ${text} Nothing was changed."
+    MessageBox MB_ICONSTOP|MB_OK "${text}$\r$\nNothing was changed." /SD IDOK
+    SetErrorLevel ${code}
+    Quit
+!macroend
+
+; QuotedOption TEXT START: in TEXT, the switch "START...": $0 = what follows START up to the
+; closing quote, "" when there is none.
+Function QuotedOption
+    Exch $R1 ; start
+    Exch
+    Exch $R0 ; text
+    Push $R2
+    Push $R3
+    Push $R4
+    StrCpy $0 ""
+    StrLen $R2 $R1
+    StrCpy $R3 0
+    ${Do}
+        StrCpy $R4 $R0 $R2 $R3
+        ${If} $R4 == ""
+            ${ExitDo}
+        ${EndIf}
+        ${If} $R4 == $R1
+            IntOp $R3 $R3 + $R2
+            ${Do}
+                StrCpy $R4 $R0 1 $R3
+                ${If} $R4 == ""
+                ${OrIf} $R4 == '"'
+                    ${ExitDo}
+                ${EndIf}
+                StrCpy $0 "$0$R4"
+                IntOp $R3 $R3 + 1
+            ${Loop}
+            ${ExitDo}
+        ${EndIf}
+        IntOp $R3 $R3 + 1
+    ${Loop}
+    Pop $R4
+    Pop $R3
+    Pop $R2
+    Pop $R0
+    Pop $R1
+FunctionEnd
+
+; HasCharOf TEXT CHARS: $0 = 1 when TEXT holds one of CHARS.
+Function HasCharOf
+    Exch $R1 ; chars
+    Exch
+    Exch $R0 ; text
+    Push $R2
+    Push $R3
+    Push $R4
+    Push $R5
+    StrCpy $0 0
+    StrCpy $R2 0
+    ${Do}
+        StrCpy $R3 $R0 1 $R2
+        ${If} $R3 == ""
+            ${ExitDo}
+        ${EndIf}
+        StrCpy $R4 0
+        ${Do}
+            StrCpy $R5 $R1 1 $R4
+            ${If} $R5 == ""
+                ${ExitDo}
+            ${EndIf}
+            ${If} $R5 S== $R3
+                StrCpy $0 1
+            ${EndIf}
+            IntOp $R4 $R4 + 1
+        ${Loop}
+        IntOp $R2 $R2 + 1
+    ${Loop}
+    Pop $R5
+    Pop $R4
+    Pop $R3
+    Pop $R2
+    Pop $R0
+    Pop $R1
+FunctionEnd
+
+; CheckDriver: $Driver (as typed) made a full path and checked; $R1 = "" when it can be used,
+; else why not. $DriverFile = where it goes in drivers\.
+Function CheckDriver
+    StrCpy $R1 ""
+    ${If} $Driver == "simulator"
+        !if "${ARCH}" == "win64"
+            StrCpy $DriverFile "$SYSDIR\drivers\qxrsimdrv.sys"
+            ${If} ${FileExists} $DriverFile
+                StrCpy $R1 "The file $DriverFile exists already; setup does not overwrite a driver it did not install."
+            ${EndIf}
+        !else
+            StrCpy $R1 "/DRIVER=simulator: the card simulator comes with the win64 setup only."
+        !endif
+        Return
+    ${EndIf}
+    ${If} $Driver == ""
+        StrCpy $R1 "QxrDrv is not registered: name the card's driver file (qxrkmdrv.sys) with /DRIVER=path."
+        Return
+    ${EndIf}
+    ; Relative to the folder setup was started in.
+    System::Call 'kernel32::GetFullPathName(t R0, i ${NSIS_MAX_STRLEN}, t .r0, p 0) i .r1'
+    ${If} $1 <> 0
+        StrCpy $Driver $0
+    ${EndIf}
+    Push $Driver
+    Push "*?"
+    Call HasCharOf
+    ${If} $0 = 1
+        StrCpy $R1 "The driver file $Driver: name one file, without wildcards."
+        Return
+    ${EndIf}
+    ${If} ${FileExists} "$Driver\*.*"
+        StrCpy $R1 "The driver file $Driver is a folder: name the driver file in it."
+        Return
+    ${EndIf}
+    ${IfNot} ${FileExists} $Driver
+        StrCpy $R1 "The driver file $Driver does not exist."
+        Return
+    ${EndIf}
+    ${GetFileName} $Driver $5
+    ${GetFileExt} $Driver $1
+    ${GetBaseName} $Driver $2
+    ${If} $1 != "sys"
+        StrCpy $R1 "The driver file $Driver is not a .sys file."
+        Return
+    ${EndIf}
+    Push $2
+    Push " "
+    Call HasCharOf
+    ${If} $0 = 1
+        StrCpy $R1 "The driver file's name '$5' has a blank: the driver's service entry names the file without quotes. Rename it."
+        Return
+    ${EndIf}
+    ${If} ${RunningX64}
+        ${DisableX64FSRedirection}
+    ${EndIf}
+    StrCpy $DriverFile "$SYSDIR\drivers\$5"
+    System::Call 'kernel32::GetFullPathName(t "$DriverFile", i ${NSIS_MAX_STRLEN}, t .r1, p 0) i .r2'
+    ${If} $1 == $Driver
+        ; The copy in drivers\ named itself: registered as it is, not copied.
+    ${ElseIf} ${FileExists} $DriverFile
+        StrCpy $R1 "The file $DriverFile exists already and setup does not overwrite a driver it did not install. If it is the card's driver, name it: /DRIVER=$DriverFile."
+    ${EndIf}
+    ${If} ${RunningX64}
+        ${EnableX64FSRedirection}
+    ${EndIf}
+FunctionEnd
 
 ; --- Options and what is there already, before any page and before anything changes.
 Function .onInit
@@ -252,6 +657,39 @@ Function .onInit
     StrCpy $LogFile "$TEMP\qxr-setup.log"
     Delete $LogFile
     !insertmacro Log "${PRODUCT} ${VERSION} (${ARCH}) setup"
+    ${GetParameters} $R0
+    ClearErrors
+    ${GetOptions} $R0 "/DRIVER=" $Driver
+    ${If} $Driver == ""
+        ; Deployment tools quote a whole switch with blanks: "/DRIVER=C:\Card files\x.sys".
+        Push $R0
+        Push '"/DRIVER='
+        Call QuotedOption
+        StrCpy $Driver $0
+    ${EndIf}
+    ClearErrors
+    ${GetOptions} $R0 "/BUS=" $Bus
+    ClearErrors
+    ${GetOptions} $R0 "/PORT=" $Port
+    ClearErrors
+    ${GetOptions} $R0 "/IRQ=" $Irq
+    ClearErrors
+    ${GetOptions} $R0 "/ALLOWDOWNGRADE" $0
+    StrCpy $R2 0
+    ${IfNot} ${Errors}
+        StrCpy $R2 1
+    ${EndIf}
+
+    ; NT 4.0 has no UAC: the account itself must be an administrator's.
+    UserInfo::GetAccountType
+    Pop $0
+    ${If} $0 != "Admin"
+        !insertmacro Refuse ${EXIT_NOT_ADMIN} "Setup needs an administrator's rights (this account: $0)."
+    ${EndIf}
+    !insertmacro OneInstance
+    ${If} $0 = 183
+        !insertmacro Refuse ${EXIT_RUNNING} "Another setup or uninstall of ${PRODUCT} is running."
+    ${EndIf}
 
     ClearErrors
     ReadRegStr $0 HKLM "${UNINST_KEY}" InstallLocation
@@ -259,7 +697,16 @@ Function .onInit
     ${AndIf} $0 != ""
         StrCpy $Upgrade 1
         StrCpy $INSTDIR $0
-        !insertmacro Log "Installed already in $INSTDIR: upgrading it"
+        ReadRegStr $1 HKLM "${UNINST_KEY}" DisplayVersion
+        !insertmacro Log "Version $1 is installed in $INSTDIR: upgrading it"
+        ${VersionCompare} ${VERSION} $1 $0
+        ${If} $0 = 2
+            ${If} $R2 = 1
+                !insertmacro Log "Going back to ${VERSION}: /ALLOWDOWNGRADE"
+            ${Else}
+                !insertmacro Refuse ${EXIT_DOWNGRADE} "Version $1 is installed, newer than this setup's ${VERSION}; /ALLOWDOWNGRADE installs this one over it."
+            ${EndIf}
+        ${EndIf}
     ${EndIf}
     ClearErrors
     ReadRegDWORD $0 HKLM "${DRV_KEY}" Type
@@ -267,21 +714,10 @@ Function .onInit
         StrCpy $DriverKept 1
     ${EndIf}
 
-    ${GetParameters} $R0
-    ClearErrors
-    ${GetOptions} $R0 "/DRIVER=" $Driver
-    ClearErrors
-    ${GetOptions} $R0 "/BUS=" $Bus
-    ClearErrors
-    ${GetOptions} $R0 "/PORT=" $Port
-    ClearErrors
-    ${GetOptions} $R0 "/IRQ=" $Irq
-
     ${If} $Bus != ""
     ${AndIf} $Bus != "PCI"
     ${AndIf} $Bus != "ISA"
-        StrCpy $R1 "/BUS=$Bus: the bus is PCI or ISA."
-        Goto bad
+        !insertmacro Refuse ${EXIT_BAD_SWITCH} "/BUS=$Bus: the bus is PCI or ISA."
     ${EndIf}
     ${If} $Bus == "ISA"
         ; The port as QxrCfgNT offers it: 300 to 370 (hexadecimal), in steps of 10.
@@ -294,8 +730,7 @@ Function .onInit
         ${If} $R2 < 0x300
         ${OrIf} $R2 > 0x370
         ${OrIf} $R3 <> 0
-            StrCpy $R1 "/PORT=$Port: the ISA port is one of 300, 310, ... 370."
-            Goto bad
+            !insertmacro Refuse ${EXIT_BAD_SWITCH} "/PORT=$Port: the ISA port is one of 300, 310, ... 370."
         ${EndIf}
         StrCpy $Port $R2
         ${If} $Irq != 5
@@ -304,8 +739,7 @@ Function .onInit
         ${AndIf} $Irq != 11
         ${AndIf} $Irq != 12
         ${AndIf} $Irq != 15
-            StrCpy $R1 "/IRQ=$Irq: the interrupt is one of 5, 7, 10, 11, 12, 15."
-            Goto bad
+            !insertmacro Refuse ${EXIT_BAD_SWITCH} "/IRQ=$Irq: the interrupt is one of 5, 7, 10, 11, 12, 15."
         ${EndIf}
     ${ElseIf} $Bus == "PCI"
         StrCpy $Port 0
@@ -314,26 +748,13 @@ Function .onInit
 
     ${If} ${Silent}
     ${AndIf} $DriverKept != 1
-        ${If} $Driver == ""
-            StrCpy $R1 "QxrDrv is not registered: name the card's driver file with /DRIVER=path."
-            Goto bad
+        StrCpy $R0 $Driver
+        Call CheckDriver
+        ${If} $R1 != ""
+            !insertmacro Refuse ${EXIT_DRIVER_FILE} $R1
         ${EndIf}
-        ${If} $Driver == "simulator"
-            !if "${ARCH}" != "win64"
-                StrCpy $R1 "/DRIVER=simulator: the card simulator comes with the win64 setup only."
-                Goto bad
-            !endif
-        ${ElseIfNot} ${FileExists} $Driver
-            StrCpy $R1 "The driver file $Driver does not exist."
-            Goto bad
-        ${EndIf}
+        !insertmacro Log "The driver file: $Driver"
     ${EndIf}
-    Return
-bad:
-    !insertmacro Log "Setup stopped: $R1 Nothing was installed."
-    MessageBox MB_ICONSTOP|MB_OK "$R1$\r$\nNothing was installed." /SD IDOK
-    SetErrorLevel 2
-    Quit
 FunctionEnd
 
 Function SkipDirectoryOnUpgrade
@@ -369,8 +790,35 @@ FunctionEnd
 
 Function BrowseDriver
     ${NSD_GetText} $DriverText $0
+!if "${ARCH}" == "win64"
     nsDialogs::SelectFileDialog open $0 "Drivers (*.sys)|*.sys|All files|*.*"
     Pop $0
+!else
+    ; nsDialogs fills OPENFILENAME with the Windows 2000 size (88 bytes), which NT 4.0's
+    ; comdlg32 refuses; GetOpenFileNameA with the NT 4.0 size (76 bytes) works on every Windows.
+    Push $1
+    Push $2
+    Push $3
+    System::Call '*(&t16 "Drivers (*.sys)", &t6 "*.sys", &t10 "All files", &t4 "*.*", &i1 0) p .r1'
+    System::Alloc 1024
+    Pop $2
+    System::Call '*$2(&t1024 r0)'
+    ; lStructSize 76, owner, filter, index 1, file buffer; Flags: OFN_HIDEREADONLY |
+    ; OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST.
+    System::Call '*(i 76, p $HWNDPARENT, p 0, p r1, p 0, i 0, i 1, p r2, i 1024, p 0, i 0, p 0, p 0, i 0x180C, &i2 0, &i2 0, p 0, p 0, p 0, p 0) p .r3'
+    System::Call 'comdlg32::GetOpenFileNameA(p r3) i .r0'
+    ${If} $0 <> 0
+        System::Call '*$2(&t1024 .r0)'
+    ${Else}
+        StrCpy $0 ""
+    ${EndIf}
+    System::Free $3
+    System::Free $2
+    System::Free $1
+    Pop $3
+    Pop $2
+    Pop $1
+!endif
     ${If} $0 != ""
         ${NSD_SetText} $DriverText $0
     ${EndIf}
@@ -382,15 +830,42 @@ Function DriverPageLeave
     ${NSD_GetState} $SimulatorBox $0
     ${If} $0 == ${BST_CHECKED}
         StrCpy $Driver "simulator"
-        Return
     ${EndIf}
 !endif
-    ${IfNot} ${FileExists} $Driver
-    ${OrIf} $Driver == ""
-        MessageBox MB_ICONEXCLAMATION|MB_OK "The driver file '$Driver' does not exist."
+    StrCpy $R0 $Driver
+    Call CheckDriver
+    ${If} $R1 != ""
+        MessageBox MB_ICONEXCLAMATION|MB_OK $R1
         Abort
     ${EndIf}
 FunctionEnd
+
+; --- The files, one by one (QxrForEachFile): backed up before they are replaced, so that a
+; failed setup puts back exactly what was there, whoever put it there.
+!macro BackupFolder rel
+    CreateDirectory "$PLUGINSDIR\old\${rel}"
+!macroend
+!macro BackupFile rel
+    ${If} ${FileExists} "$INSTDIR\${rel}"
+        System::Call 'kernel32::CopyFile(t "$INSTDIR\${rel}", t "$PLUGINSDIR\old\${rel}", i 0) i .r0'
+        ${If} $0 = 0
+            StrCpy $R9 "$R9 ${rel}"
+        ${EndIf}
+    ${EndIf}
+!macroend
+!macro RestoreFile rel
+    ${If} ${FileExists} "$PLUGINSDIR\old\${rel}"
+        System::Call 'kernel32::CopyFile(t "$PLUGINSDIR\old\${rel}", t "$INSTDIR\${rel}", i 0) i .r0'
+        ${If} $0 = 0
+            !insertmacro Log "  could not put back $INSTDIR\${rel}"
+        ${EndIf}
+    ${Else}
+        Delete "$INSTDIR\${rel}"
+    ${EndIf}
+!macroend
+!macro RemoveFolder rel
+    RMDir "$INSTDIR\${rel}"
+!macroend
 
 ; Fail CODE TEXT: the step failed. Undoes what this run did, leaves the log in %TEMP%.
 !macro Fail code text
@@ -404,32 +879,70 @@ FunctionEnd
 Function Rollback
     !insertmacro Log "Undoing this run's changes"
     ${If} $DidSync == 1
-        !insertmacro RunLogged '"$INSTDIR\QxrSync.exe" -u'
+        !insertmacro RunCaptured '"$INSTDIR\QxrSync.exe" -u'
+        !insertmacro ServiceWait QxrSync 0
         DeleteRegKey HKLM "${EVENT_SOURCE}"
     ${EndIf}
-    ${If} $DidDriver == 1
-        !insertmacro RemoveDriver
-        Delete $DriverFile
-    ${EndIf}
-    ${If} $Upgrade == 1
-        ; The older installation stays; its service runs again.
-        ${If} $SyncWasThere == 1
-            !insertmacro RunLogged '"$SYSDIR\net.exe" start QxrSync'
+    ${If} $SyncWasThere != 1
+        ; The kept parameters put back before QxrSync -i: the copy stays under KEPT_KEY.
+        Push QxrSync
+        Call ServiceState
+        ${If} $0 = 0
+            DeleteRegKey HKLM "${SYNC_KEY}"
         ${EndIf}
-        Return
+    ${EndIf}
+    ${If} $DidDriver == 1
+        Call DriverRemove
+        ${If} $DriverCopied == 1
+            Delete $DriverFile
+        ${EndIf}
+    ${ElseIf} $DrvChanged == 1
+        ; The driver's former settings, and the driver running with them as before.
+        ${If} $DrvOld == ""
+            DeleteRegValue HKLM "${DRV_PARAMS}" "Quoxar Product"
+            DeleteRegValue HKLM "${DRV_PARAMS}" "I/O Port"
+            DeleteRegValue HKLM "${DRV_PARAMS}" "Interrupt (IRQ)"
+        ${Else}
+            ${WordFind} $DrvOld " " "+1" $0
+            WriteRegDWORD HKLM "${DRV_PARAMS}" "Quoxar Product" $0
+            ${WordFind} $DrvOld " " "+2" $0
+            WriteRegDWORD HKLM "${DRV_PARAMS}" "I/O Port" $0
+            ${WordFind} $DrvOld " " "+3" $0
+            WriteRegDWORD HKLM "${DRV_PARAMS}" "Interrupt (IRQ)" $0
+        ${EndIf}
+        !insertmacro Log "  the driver's settings put back ($DrvOld)"
+        Push QxrDrv
+        Call ServiceState
+        ${If} $0 <> 4
+            !insertmacro ServiceControl QxrDrv start
+        ${EndIf}
     ${EndIf}
     ${If} $DidFiles == 1
-        !insertmacro QxrRemoveFiles
-        Delete "$INSTDIR\setup.log"
-        Delete "$INSTDIR\uninstall.exe"
+        !insertmacro QxrForEachFile RestoreFile
+        !insertmacro RestoreFile "uninstall.exe"
+        !insertmacro RestoreFile "qxr-uninstall.exe"
+        !insertmacro RestoreFile "setup.log"
         SetOutPath $TEMP
         System::Call 'kernel32::SetCurrentDirectory(t "$TEMP")'
-        RMDir $INSTDIR
-        Delete "${MENU}\QxrSet.lnk"
-        Delete "${MENU}\QxrCfgNT.lnk"
-        Delete "${MENU}\veyla.txt.lnk"
-        RMDir "${MENU}"
+        ${If} $Upgrade != 1
+            !insertmacro QxrForEachFolder RemoveFolder
+            RMDir $INSTDIR
+            Delete "${MENU}\QxrSet.lnk"
+            Delete "${MENU}\QxrCfgNT.lnk"
+            Delete "${MENU}\veyla.txt.lnk"
+            RMDir "${MENU}"
+        ${EndIf}
     ${EndIf}
+    ${If} $SyncStopped == 1
+        ; The older installation stays; its service runs again.
+        !insertmacro ServiceControl QxrSync start
+    ${EndIf}
+FunctionEnd
+
+; A step NSIS itself stopped (a file it could not write): undone all the same.
+Function .onInstFailed
+    Call Rollback
+    SetErrorLevel ${EXIT_FILES}
 FunctionEnd
 
 Section "Install"
@@ -439,29 +952,78 @@ Section "Install"
         ${DisableX64FSRedirection}
     ${EndIf}
 
+    ; 0. Nothing changes before these checks. An installation setup did not make (by hand
+    ; from veyla.txt, or by the other architecture's setup) is not taken over.
     ClearErrors
-    ReadRegDWORD $0 HKLM "${SYNC_KEY}" Type
+    ReadRegStr $R0 HKLM "${SYNC_KEY}" ImagePath
     ${IfNot} ${Errors}
         StrCpy $SyncWasThere 1
+        StrCpy $0 $R0 1
+        ${If} $0 == '"'
+            StrCpy $R0 $R0 -1 1
+        ${EndIf}
+        ${If} $R0 != "$INSTDIR\QxrSync.exe"
+            !insertmacro Refuse ${EXIT_FOREIGN} "The service QxrSync is installed from $R0, not from $INSTDIR: remove that installation first (veyla.txt, REMOVING), or install into its folder with /D=."
+        ${EndIf}
+        ${If} $Upgrade != 1
+            !insertmacro Log "QxrSync is installed in $INSTDIR without setup: setup replaces its files and keeps the service"
+        ${EndIf}
+    ${EndIf}
+    ; Every file setup replaces must be free (what the service holds: once it has stopped).
+    StrCpy $CheckSkip 1
+    ${Do}
+        StrCpy $R9 ""
+        !insertmacro QxrForEachFile FileFree
+        !insertmacro FileFree "uninstall.exe"
+        !insertmacro FileFree "qxr-uninstall.exe"
+        ${If} $R9 == ""
+            ${ExitDo}
+        ${EndIf}
+        !insertmacro Log "In use:$R9"
+        MessageBox MB_ICONEXCLAMATION|MB_RETRYCANCEL "These files in $INSTDIR are in use:$R9.$\r$\nClose QxrSet (and any other program using them), then choose Retry." /SD IDCANCEL IDRETRY retry_in_use
+        !insertmacro Refuse ${EXIT_IN_USE} "Files in $INSTDIR are in use:$R9. Close QxrSet and run setup again."
+      retry_in_use:
+    ${Loop}
+    ${If} $SyncWasThere == 1
         Push QxrSync
         Call ServiceState
         ${If} $0 <> 1
             !insertmacro Log "Stopping the service QxrSync to replace its files"
-            !insertmacro RunLogged '"$SYSDIR\net.exe" stop QxrSync'
+            !insertmacro ServiceControl QxrSync stop
+            ${If} $0 <> 1
+                !insertmacro Refuse ${EXIT_SERVICE_START} "The service QxrSync did not stop."
+            ${EndIf}
+            StrCpy $SyncStopped 1
         ${EndIf}
-        !insertmacro WaitWritable "$INSTDIR\QxrSync.exe"
+        !insertmacro WaitAllFree
+        ${If} $R9 != ""
+            ${If} $SyncStopped == 1
+                !insertmacro ServiceControl QxrSync start
+            ${EndIf}
+            !insertmacro Refuse ${EXIT_IN_USE} "Files in $INSTDIR are in use:$R9 (with the service stopped). Close the program using them and run setup again."
+        ${EndIf}
     ${EndIf}
 
-    ; 1. The files.
+    ; 1. The files, the ones there before kept aside until setup has succeeded.
     !insertmacro Log "Copying the files to $INSTDIR"
-    CreateDirectory $INSTDIR
+    StrCpy $R9 ""
+    !insertmacro QxrForEachFolder BackupFolder
+    !insertmacro QxrForEachFile BackupFile
+    !insertmacro BackupFile "uninstall.exe"
+    !insertmacro BackupFile "qxr-uninstall.exe"
+    !insertmacro BackupFile "setup.log"
     StrCpy $DidFiles 1
+    ${If} $R9 != ""
+        !insertmacro Fail ${EXIT_FILES} "Could not keep a copy of$R9 for undoing."
+    ${EndIf}
+    CreateDirectory $INSTDIR
     ClearErrors
     !insertmacro QxrInstallFiles
+    File "/oname=$INSTDIR\uninstall.exe" "${UNINSTALL_EXE}"
+    WriteUninstaller "$INSTDIR\qxr-uninstall.exe"
     ${If} ${Errors}
-        !insertmacro Fail 3 "Could not copy the files to $INSTDIR (is QxrSet running? Close it and run setup again)."
+        !insertmacro Fail ${EXIT_FILES} "Could not copy the files to $INSTDIR."
     ${EndIf}
-    WriteUninstaller "$INSTDIR\uninstall.exe"
 
     ; 2. The Start menu.
     ; The shortcuts start in $INSTDIR (the output folder). Everything setup starts from here
@@ -476,7 +1038,7 @@ Section "Install"
     CreateShortCut "${MENU}\veyla.txt.lnk" "$INSTDIR\veyla.txt"
     SetOutPath $TEMP
 
-    ; 3. The card driver.
+    ; 3. The driver, registered through the Service Control Manager with the entry Ondrak makes.
     ${If} $DriverKept == 1
         !insertmacro Log "The driver QxrDrv is registered already: kept as it is"
     ${Else}
@@ -487,22 +1049,28 @@ Section "Install"
             StrCpy $R0 $Driver
             StrCpy $R2 "QXR Card Device Driver"
         ${EndIf}
-        ${GetBaseName} $R0 $R1
-        ${IfNot} ${FileExists} $R0
-            !insertmacro Fail 2 "The driver file $R0 does not exist."
-        ${EndIf}
-        StrCpy $DriverFile "$SYSDIR\drivers\$R1.sys"
-        !insertmacro Log "Copying the driver $R0 to $DriverFile"
-        ClearErrors
-        CopyFiles /SILENT $R0 $DriverFile
-        ${If} ${Errors}
-            !insertmacro Fail 4 "Could not copy the driver to $DriverFile."
+        ${GetBaseName} $DriverFile $R1
+        ${If} $R0 == $DriverFile
+            !insertmacro Log "The driver $DriverFile is in place already"
+        ${Else}
+            ${If} ${FileExists} $DriverFile
+                !insertmacro Fail ${EXIT_DRIVER_FILE} "The file $DriverFile exists already; setup does not overwrite a driver it did not install."
+            ${EndIf}
+            !insertmacro Log "Copying the driver $R0 to $DriverFile"
+            ClearErrors
+            CopyFiles /SILENT $R0 $DriverFile
+            ${If} ${Errors}
+            ${OrIfNot} ${FileExists} $DriverFile
+                !insertmacro Fail ${EXIT_DRIVER_REG} "Could not copy the driver to $DriverFile."
+            ${EndIf}
+            StrCpy $DriverCopied 1
         ${EndIf}
         !insertmacro Log "Registering the driver"
-        !insertmacro RegisterDriver $R1 $R2
-        ${If} $0 != 0
-            Delete $DriverFile
-            !insertmacro Fail 4 "The driver $R1 could not be registered (exit code $0)."
+        Push $R1
+        Push $R2
+        Call DriverRegister
+        ${If} $0 <> 0
+            !insertmacro Fail ${EXIT_DRIVER_REG} "The driver $R1 could not be registered as QxrDrv (error $0)."
         ${EndIf}
         StrCpy $DidDriver 1
     ${EndIf}
@@ -518,8 +1086,11 @@ Section "Install"
     ${If} ${Silent}
         ClearErrors
         ReadRegDWORD $0 HKLM "${DRV_PARAMS}" "Quoxar Product"
-        ${If} $Bus == ""
-        ${AndIf} ${Errors}
+        ${IfNot} ${Errors}
+            ReadRegDWORD $1 HKLM "${DRV_PARAMS}" "I/O Port"
+            ReadRegDWORD $2 HKLM "${DRV_PARAMS}" "Interrupt (IRQ)"
+            StrCpy $DrvOld "$0 $1 $2"
+        ${ElseIf} $Bus == ""
             StrCpy $Bus PCI
             StrCpy $Port 0
             StrCpy $Irq 0
@@ -532,6 +1103,7 @@ Section "Install"
                 StrCpy $0 1
             ${EndIf}
             !insertmacro Log "Device settings: $Bus, port $Port, interrupt $Irq"
+            StrCpy $DrvChanged 1
             WriteRegDWORD HKLM "${DRV_PARAMS}" "Quoxar Product" $0
             WriteRegDWORD HKLM "${DRV_PARAMS}" "I/O Port" $Port
             WriteRegDWORD HKLM "${DRV_PARAMS}" "Interrupt (IRQ)" $Irq
@@ -539,29 +1111,37 @@ Section "Install"
             Push QxrDrv
             Call ServiceState
             ${If} $0 = 4
-                !insertmacro RunLogged '"$SYSDIR\net.exe" stop QxrDrv'
+                !insertmacro ServiceControl QxrDrv stop
+                ${If} $0 <> 1
+                    !insertmacro Fail ${EXIT_DRIVER_START} "The driver QxrDrv did not stop to take the new settings (a program may hold it open)."
+                ${EndIf}
             ${EndIf}
         ${EndIf}
     ${Else}
         !insertmacro Log "Device settings: QxrCfgNT"
-        !insertmacro RunLogged '"$INSTDIR\QxrCfgNT.exe"'
+        ExecWait '"$INSTDIR\QxrCfgNT.exe"' $0
+        !insertmacro Log "  QxrCfgNT: exit code $0"
     ${EndIf}
     Push QxrDrv
     Call ServiceState
     ${If} $0 <> 4
         !insertmacro Log "Starting the driver"
-        !insertmacro RunLogged '"$SYSDIR\net.exe" start QxrDrv'
-        Push QxrDrv
-        Call ServiceState
+        !insertmacro ServiceControl QxrDrv start
         ${If} $0 <> 4
-            !insertmacro Fail 5 "The driver QxrDrv did not start."
+            !insertmacro Fail ${EXIT_DRIVER_START} "The driver QxrDrv did not start."
         ${EndIf}
     ${EndIf}
 
-    ; 5. The time synchronizer service.
+    ; 5. The time synchronizer service. QxrSync -i exits 0 whatever happened: its result is
+    ; the service's state, its reason its output (in the log).
     ${If} $SyncWasThere == 1
         !insertmacro Log "The service QxrSync is installed already: starting it again"
-        !insertmacro RunLogged '"$SYSDIR\net.exe" start QxrSync'
+        Push QxrSync
+        Call ServiceState
+        ${If} $0 <> 4
+            !insertmacro ServiceControl QxrSync start
+        ${EndIf}
+        StrCpy $SyncStopped 0
     ${Else}
         ClearErrors
         EnumRegValue $0 HKLM "${KEPT_KEY}" 0
@@ -570,20 +1150,22 @@ Section "Install"
             Push "${KEPT_KEY}"
             Push "${SYNC_PARAMS}"
             Call CopyValues
-            DeleteRegKey HKLM "${KEPT_KEY}"
-            DeleteRegKey /ifempty HKLM "Software\Quoxar\QXR"
-            DeleteRegKey /ifempty HKLM "Software\Quoxar"
+            ${If} $0 <> 0
+                !insertmacro Fail ${EXIT_SERVICE_INST} "Could not put back the service's kept parameters (error $0)."
+            ${EndIf}
         ${EndIf}
         !insertmacro Log "Installing the service"
-        !insertmacro RunLogged '"$INSTDIR\QxrSync.exe" -i'
-        ${If} $0 != 0
-            !insertmacro Fail 6 "QxrSync -i failed (exit code $0)."
+        !insertmacro RunCaptured '"$INSTDIR\QxrSync.exe" -i'
+        Push QxrSync
+        Call ServiceState
+        ${If} $0 = 0
+            !insertmacro Fail ${EXIT_SERVICE_INST} "QxrSync -i did not register the service (its output is in the log)."
         ${EndIf}
         StrCpy $DidSync 1
     ${EndIf}
-    !insertmacro WaitRunning QxrSync
+    !insertmacro ServiceWait QxrSync 4
     ${If} $0 <> 4
-        !insertmacro Fail 7 "The service QxrSync did not start."
+        !insertmacro Fail ${EXIT_SERVICE_START} "The service QxrSync did not start."
     ${EndIf}
 
     ; 6. Add/Remove Programs.
@@ -598,28 +1180,70 @@ Section "Install"
     WriteRegDWORD HKLM "${UNINST_KEY}" NoModify 1
     WriteRegDWORD HKLM "${UNINST_KEY}" NoRepair 1
     ${If} $DidDriver == 1
-        ; Only a driver setup registered goes with the uninstaller.
-        WriteRegStr HKLM "${UNINST_KEY}" QxrDriverFile $DriverFile
+        ; Only a driver setup registered goes with the uninstaller; its file only if setup
+        ; copied it.
+        WriteRegDWORD HKLM "${UNINST_KEY}" QxrDriverService 1
+        ${If} $DriverCopied == 1
+            WriteRegStr HKLM "${UNINST_KEY}" QxrDriverFile $DriverFile
+        ${EndIf}
     ${EndIf}
+    ; The kept parameters are in use now: their copy goes.
+    DeleteRegKey HKLM "${KEPT_KEY}"
+    DeleteRegKey /ifempty HKLM "Software\Quoxar\QXR"
+    DeleteRegKey /ifempty HKLM "Software\Quoxar"
 
-    !insertmacro Log "Setup finished: every step done"
+    ${If} ${RebootFlag}
+        !insertmacro Log "Setup finished: every step done; a restart finishes it"
+        SetErrorLevel ${EXIT_REBOOT}
+    ${Else}
+        !insertmacro Log "Setup finished: every step done"
+        SetErrorLevel ${EXIT_OK}
+    ${EndIf}
     SetDetailsPrint none
     CopyFiles /SILENT $LogFile "$INSTDIR\setup.log"
     Delete $LogFile
     SetDetailsPrint both
     StrCpy $LogFile "$INSTDIR\setup.log"
-    SetErrorLevel 0
 SectionEnd
 
-; --- The uninstaller.
+; ====== The uninstaller proper (run by uninstall.exe on the installation folder).
+Var KeepSettings
+Var KeepBox
+!macro UnRemoveFile rel
+    Delete /REBOOTOK "$INSTDIR\${rel}"
+!macroend
+!macro UnRemoveFolder rel
+    RMDir "$INSTDIR\${rel}"
+!macroend
+
+
+; UnStop CODE TEXT: the uninstaller stops at a step; what is done is in its log.
+!macro UnStop code text
+    !insertmacro Log "Uninstall stopped: ${text}"
+    !insertmacro Log "Uninstall finished, exit code ${code}"
+    MessageBox MB_ICONSTOP|MB_OK "${text}$\r$\nThe log is $LogFile." /SD IDOK
+    SetErrorLevel ${code}
+    Quit
+!macroend
+
 Function un.onInit
     StrCpy $LogFile "$TEMP\qxr-uninstall.log"
     Delete $LogFile
+    !insertmacro Log "${PRODUCT} ${VERSION} (${ARCH}) uninstall from $INSTDIR"
     ${GetParameters} $R0
     ClearErrors
     ${GetOptions} $R0 "/KEEPSETTINGS" $0
     ${IfNot} ${Errors}
         StrCpy $KeepSettings 1
+    ${EndIf}
+    UserInfo::GetAccountType
+    Pop $0
+    ${If} $0 != "Admin"
+        !insertmacro UnStop ${EXIT_NOT_ADMIN} "Uninstall needs an administrator's rights (this account: $0). Nothing was changed."
+    ${EndIf}
+    !insertmacro OneInstance
+    ${If} $0 = 183
+        !insertmacro UnStop ${EXIT_RUNNING} "Another setup or uninstall of ${PRODUCT} is running. Nothing was changed."
     ${EndIf}
 FunctionEnd
 
@@ -650,53 +1274,95 @@ Section "Uninstall"
     ${If} ${RunningX64}
         ${DisableX64FSRedirection}
     ${EndIf}
-    !insertmacro Log "${PRODUCT} ${VERSION} (${ARCH}) uninstall from $INSTDIR"
     ; Not in the folder it removes (see the setup's section).
     SetOutPath $TEMP
-    StrCpy $R9 0 ; exit code
 
-    ClearErrors
-    ReadRegDWORD $0 HKLM "${SYNC_KEY}" Type
-    ${IfNot} ${Errors}
+    ; 1. Every file it deletes must be free (what the service holds: once it is removed).
+    StrCpy $CheckSkip 1
+    ${Do}
+        StrCpy $R9 ""
+        !insertmacro QxrForEachFile FileFree
+        ${If} $R9 == ""
+            ${ExitDo}
+        ${EndIf}
+        !insertmacro Log "In use:$R9"
+        MessageBox MB_ICONEXCLAMATION|MB_RETRYCANCEL "These files in $INSTDIR are in use:$R9.$\r$\nClose QxrSet (and any other program using them), then choose Retry." /SD IDCANCEL IDRETRY un_retry_in_use
+        !insertmacro UnStop ${EXIT_IN_USE} "Files in $INSTDIR are in use:$R9. Close QxrSet and run the uninstaller again. Nothing was changed."
+      un_retry_in_use:
+    ${Loop}
+
+    ; 2. The service. QxrSync -u exits 0 whatever happened: its result is the service's state.
+    Push QxrSync
+    Call un.ServiceState
+    ${If} $0 <> 0
         ${If} $KeepSettings == 1
             !insertmacro Log "Keeping the service's parameters in HKLM\${KEPT_KEY}"
             DeleteRegKey HKLM "${KEPT_KEY}"
             Push "${SYNC_PARAMS}"
             Push "${KEPT_KEY}"
             Call un.CopyValues
+            ${If} $0 <> 0
+                DeleteRegKey HKLM "${KEPT_KEY}"
+                !insertmacro UnStop ${EXIT_SERVICE_REMOVE} "Could not keep the service's parameters (error $0). Nothing was changed."
+            ${EndIf}
         ${EndIf}
         !insertmacro Log "Stopping and removing the service"
-        !insertmacro RunLogged '"$INSTDIR\QxrSync.exe" -u'
-        ${If} $0 != 0
-            StrCpy $R9 6
+        !insertmacro RunCaptured '"$INSTDIR\QxrSync.exe" -u'
+        !insertmacro ServiceWait QxrSync 0
+        ${If} $0 <> 0
+            !insertmacro UnStop ${EXIT_SERVICE_REMOVE} "The service QxrSync is still registered (state $0; QxrSync -u's output is in the log). The rest stays installed."
         ${EndIf}
-        !insertmacro WaitWritable "$INSTDIR\QxrSync.exe"
+        ; A file still in use afterwards is deleted at the next restart (3010).
+        !insertmacro WaitAllFree
     ${EndIf}
     ; QxrSync -u keeps its event source for the event viewer; setup made it, so it goes.
     DeleteRegKey HKLM "${EVENT_SOURCE}"
 
+    ; 3. The driver, if setup registered it.
     ClearErrors
+    ReadRegDWORD $R1 HKLM "${UNINST_KEY}" QxrDriverService
     ReadRegStr $R0 HKLM "${UNINST_KEY}" QxrDriverFile
-    ${IfNot} ${Errors}
-    ${AndIf} $R0 != ""
+    ${If} $R0 != ""
+        ; Written by the first setups, which registered every driver file they copied.
+        StrCpy $R1 1
+    ${EndIf}
+    ${If} $R1 = 1
         !insertmacro Log "Removing the driver setup registered"
-        !insertmacro RemoveDriver
-        ${If} $0 != 0
-            StrCpy $R9 4
+        Call un.DriverRemove
+        ${If} $0 = 1
+            !insertmacro Log "QxrDrv is still loaded: it goes at the next restart"
+            SetRebootFlag true
+        ${ElseIf} $0 <> 0
+            !insertmacro UnStop ${EXIT_DRIVER_REMOVE} "The driver QxrDrv could not be removed (error $0). The service is removed; the files stay."
         ${EndIf}
-        Delete $R0
+        ${If} $R0 != ""
+            Delete /REBOOTOK $R0
+        ${EndIf}
     ${Else}
         !insertmacro Log "The driver was there before setup: kept"
     ${EndIf}
 
+    ; 4. The files (one still in use goes at the next restart) and the Start menu entries.
     !insertmacro Log "Removing the files and the Start menu entries"
-    !insertmacro QxrRemoveFiles
-    ${If} ${FileExists} "$INSTDIR\QxrSync.exe"
-        !insertmacro Log "QxrSync.exe is still in use and stays in $INSTDIR"
-        StrCpy $R9 3
-    ${EndIf}
+    !insertmacro QxrForEachFile UnRemoveFile
+    !insertmacro QxrForEachFolder UnRemoveFolder
     Delete "$INSTDIR\setup.log"
+    Delete /REBOOTOK "$INSTDIR\qxr-uninstall.exe"
+    ; uninstall.exe waits for this program: a running program's file cannot be deleted, but it
+    ; can be moved; it goes from %TEMP% at the next restart, as NSIS's own copies do.
     Delete "$INSTDIR\uninstall.exe"
+    ${If} ${FileExists} "$INSTDIR\uninstall.exe"
+        System::Call 'kernel32::GetTickCount() i .r0'
+        StrCpy $1 "$TEMP\qxr-uninstall-$0.tmp"
+        ClearErrors
+        Rename "$INSTDIR\uninstall.exe" $1
+        ${If} ${Errors}
+            !insertmacro Log "  could not move the running uninstall.exe out of the folder"
+            Delete /REBOOTOK "$INSTDIR\uninstall.exe"
+        ${Else}
+            System::Call 'kernel32::MoveFileEx(t r1, p 0, i 4) i .r0'
+        ${EndIf}
+    ${EndIf}
     ; Only when empty: a tracking log file of the operator's stays.
     RMDir $INSTDIR
     Delete "${MENU}\QxrSet.lnk"
@@ -704,6 +1370,12 @@ Section "Uninstall"
     Delete "${MENU}\veyla.txt.lnk"
     RMDir "${MENU}"
     DeleteRegKey HKLM "${UNINST_KEY}"
-    !insertmacro Log "Uninstall finished, exit code $R9"
-    SetErrorLevel $R9
+    ${If} ${RebootFlag}
+        !insertmacro Log "Files still in use are deleted at the next restart"
+        !insertmacro Log "Uninstall finished, exit code ${EXIT_REBOOT}"
+        SetErrorLevel ${EXIT_REBOOT}
+    ${Else}
+        !insertmacro Log "Uninstall finished, exit code 0"
+        SetErrorLevel ${EXIT_OK}
+    ${EndIf}
 SectionEnd

@@ -1,26 +1,34 @@
 #!/usr/bin/env bash
 # The product installed, upgraded and removed with the release package's setup program in a
 # fresh prefix that reports Windows NT 4.0, as an administrator deploying it would:
-#   - a setup whose driver file is missing stops with its message, exit code 2, and changes
-#     nothing (registry and files as before); x86_64: so does a bad /PORT, and a driver that
-#     cannot start stops setup with exit code 5 after it has undone its steps;
+#   - a setup whose driver file is missing, a folder, a wildcard, a name with a blank or a
+#     driver of the system's stops with its message, exit code 11, and changes nothing (registry
+#     keys and values, and files as before); x86_64: so does a bad /PORT (10), and a driver named
+#     by a relative path in a folder with a blank that cannot start stops setup with exit code
+#     22 after it has undone its steps, the driver registered and removed through the SCM;
 #   - x86_64: silent install with the card simulator (ISA 320, interrupt 11): QxrSync runs and
 #     reports events 100, 105 and 108 "GPS", QxrSet shows GPS and a live heartbeat, the
-#     Add/Remove Programs entry is there; RampDuration set to 20, then setup over the installed
-#     one (an upgrade): still 20, the driver settings kept, the service running again;
+#     Add/Remove Programs entry is there; with QxrSet open (it holds QxrSet.exe and qxrtime.dll)
+#     an upgrade and an uninstall stop with exit code 15 and change nothing; RampDuration set to
+#     20, then the setup of the next version over the installed one (an upgrade): still 20, the
+#     driver settings kept, the service running again, the files and DisplayVersion new; the
+#     older setup over it then refused (14);
 #   - i686: the 32-bit setup with QxrDrv registered before: the driver step is skipped;
-#   - silent uninstall: the registry (HKLM\SYSTEM and HKLM\SOFTWARE), W32Time's settings and
-#     the file system as before the installation;
+#   - silent uninstall, its exit code read from the process (uninstall.exe waits for the
+#     work): the registry (HKLM\SYSTEM and HKLM\SOFTWARE, keys and values), W32Time's settings
+#     and the file system as before the installation;
 #   - x86_64: the interactive setup clicked through on Xvfb (the simulator, QxrCfgNT set to
-#     PCI), then the interactive uninstaller keeping the service's settings; a screenshot of
-#     every page stays in the work directory (setup-*.png, uninstall-*.png).
+#     PCI), then the interactive uninstaller keeping the service's settings (a REG_EXPAND_SZ
+#     TrackingLog and a REG_MULTI_SZ NtpAllow among them, back with their types); a screenshot
+#     of every page stays in the work directory (setup-*.png, uninstall-*.png).
 # A stand-in W32Time (automatic, running) shows that its start type comes back.
-# Inputs from CTest: QXR_SETUP_EXE, QXR_WINPROBE, QXRSET_PROBE, QXR_W32TIME_STUB.
+# Inputs from CTest: QXR_SETUP_EXE, QXR_SETUP_NEXT_EXE (the same files, the next version),
+# QXR_WINPROBE, QXRSET_PROBE, QXR_W32TIME_STUB.
 . "$QXR_WINE_LIB"
 
 qxr_wine_init setup
 qxr_wine_require_arch
-qxr_wine_require_files "$QXR_SETUP_EXE" "$QXR_WINPROBE" "$QXRSET_PROBE" "$QXR_WINE_SVC" \
+qxr_wine_require_files "$QXR_SETUP_EXE" "$QXR_SETUP_NEXT_EXE" "$QXR_WINPROBE" "$QXRSET_PROBE" "$QXR_WINE_SVC" \
     "$QXR_WINE_PROBE" "$QXR_W32TIME_STUB"
 x64=
 [ "$QXR_WINE_ARCH" = x86_64 ] && x64=1
@@ -50,11 +58,14 @@ else
 fi
 menu=$c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/QXR\ Time\ Reference
 
-# keys NAME: every registry key under HKLM\SYSTEM and HKLM\SOFTWARE, one per line, in
-# $out/NAME (the installation test's comparison; exported with regedit, which takes 0.2 s where
+# keys NAME: every registry key under HKLM\SYSTEM and HKLM\SOFTWARE, one per line, and every
+# value as "key<TAB>name=data", in $out/NAME (exported with regedit, which takes 0.2 s where
 # "reg query /s" of HKLM\SOFTWARE takes 20), and W32Time's values, its start type among them.
 # Wine's regedit exits 0 even when it exports nothing: a known key of each half, and W32Time's
 # start type, show that the snapshot was really taken.
+# Left out: PendingFileRenameOperations, checked apart (pending_renames), and what Wine itself
+# keeps under Control (ServiceCurrent, a counter of its services; Video, the displays of a
+# session).
 keys() {
     local k
     for k in SYSTEM SOFTWARE; do
@@ -62,16 +73,30 @@ keys() {
         "$(qxr_wine_loader x86_64)" regedit /E "$(qxr_wine_signal_path "$1.$k.reg")" \
             "HKEY_LOCAL_MACHINE\\$k" </dev/null >/dev/null 2>>"$out/reg.err"
     done
-    # Without Wine's display devices (Control\Video\{GUID}), which its desktop adds as GUI
-    # programs come and go; the product writes none.
-    cat "$out/$1.SYSTEM.reg" "$out/$1.SOFTWARE.reg" | tr -d '\000\r' |
-        sed -n 's/^\[\(.*\)\]$/\1/p' | grep -v '\\Control\\Video\\{' | sort >"$out/$1"
+    cat "$out/$1.SYSTEM.reg" "$out/$1.SOFTWARE.reg" | tr -d '\000\r' | awk '
+        cont { sub(/^ +/, ""); line = line $0 } !cont { line = $0 }
+        /\\$/ { sub(/\\$/, "", line); cont = 1; next } { cont = 0 }
+        line ~ /^\[.*\]$/ { key = substr(line, 2, length(line) - 2) }
+        key ~ /\\Control\\(ServiceCurrent|Video)(\\|$)/ { next }
+        line ~ /^\[/ { print key; next }
+        line ~ /^"PendingFileRenameOperations"=/ { next }
+        line ~ /^("|@)/ { print key "\t" line }' | sort >"$out/$1"
     qxr_wine_reg query "$services"'\W32Time' >"$out/$1.w32time"
     qxr_expect "$out/$1" '^HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\W32Time$' \
         "$1: the registry exported (W32Time's key in it)"
     qxr_expect "$out/$1" '^HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion$' \
         "$1: the registry exported (Windows NT\\CurrentVersion in it)"
     qxr_expect "$out/$1.w32time" '^ +Start +REG_DWORD +0x[0-9a-f]+$' "$1: W32Time's values read"
+}
+# pending_renames NAME: the files the system deletes at the next restart ($out/NAME.pending);
+# of ours only the uninstaller's own program, moved to %TEMP% (it ran while the work was done).
+pending_renames() {
+    qxr_wine_reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' \
+        /v PendingFileRenameOperations 2>/dev/null | sed -n 's/.*REG_MULTI_SZ *//p' |
+        sed 's/\\0/\n/g' | sed '/^$/d' >"$out/$1.pending"
+    sed 's/^/    [deleted at restart] /' "$out/$1.pending"
+    qxr_expect_eq "$(grep -i qxr "$out/$1.pending" | grep -v 'qxr-uninstall-[0-9-]*\.tmp$')" "" \
+        "$1: of the product's files only the uninstaller's moved program waits for a restart"
 }
 # files FILE: every file and folder of drive C:, without the temporary folders and the test's
 # own tools in C:\qxr.
@@ -84,10 +109,15 @@ compare() {
     local b=$2 a=$3
     comm -13 "$b" "$a" >"$a.added"
     comm -23 "$b" "$a" >"$a.removed"
-    echo "--- $1: registry keys added / removed:"
+    echo "--- $1: registry keys and values added / removed:"
     sed 's/^/    + /' "$a.added"
     sed 's/^/    - /' "$a.removed"
-    qxr_expect_eq "$(cat "$a.added" "$a.removed")" "" "$1: the registry keys as before"
+    qxr_expect_eq "$(cat "$a.added" "$a.removed")" "" "$1: the registry keys and values as before"
+    # An export that failed or came out empty cannot pass: W32Time's key with its start type.
+    local w32='^HKEY_LOCAL_MACHINE\\SYSTEM\\(CurrentControlSet|ControlSet00[0-9])\\Services\\W32Time'$'\t''"Start"=dword:'
+    grep -Eq "$w32" "$b" && grep -Eq "$w32" "$a" &&
+        qxr_pass "$1: W32Time's key and start type in both snapshots" ||
+        qxr_fail "$1: W32Time's key or start type missing from a snapshot ($b, $a)"
     qxr_expect_eq "$(cat "$a.w32time")" "$(cat "$b.w32time")" "$1: W32Time's values as before"
     comm -3 "$b.files" "$a.files" >"$a.files.diff"
     echo "--- $1: files added (+) / removed (-):"
@@ -96,13 +126,14 @@ compare() {
 }
 snapshot() { keys "$1"; files "$out/$1.files"; }
 
-# setup NAME ARG...: the setup program, its events traced into NAME.err; returns its exit code.
+# setup NAME ARG...: the setup program ($setup_exe, else the release's), its events traced into
+# NAME.err; returns its exit code.
 setup() {
     local name=$1
     shift
     local rc=0
     WINEDEBUG="-all,+eventlog,fixme+advapi" qxr_wine_run "$name" 180 "$QXR_WINE_ARCH" \
-        "$QXR_SETUP_EXE" "$@" || rc=$?
+        "${setup_exe:-$QXR_SETUP_EXE}" "$@" || rc=$?
     templog qxr-setup.log "$name"
     return "$rc"
 }
@@ -114,23 +145,15 @@ templog() {
     [ -n "$f" ] && tr -d '\r' <"$f" >"$out/$2.templog" && sed 's/^/    [log] /' "$out/$2.templog"
     return 0
 }
-# uninstall NAME ARG...: the uninstaller as Add/Remove Programs starts it: it copies itself to
-# %TEMP%, starts that copy and returns at once, so that it can delete itself. The copy's exit
-# code is read from its log's last line.
+# uninstall NAME ARG...: the uninstaller as Add/Remove Programs and deployment tools start it;
+# it returns when the work is done, with its exit code (printed), its log to NAME.templog.
 uninstall() {
-    local name=$1 i
+    local name=$1 rc=0
     shift
-    WINEDEBUG="-all,+eventlog,fixme+advapi" qxr_wine_run "$name" 60 "$QXR_WINE_ARCH" \
-        "$instdir/uninstall.exe" "$@"
-    for ((i = 0; i < 240; i++)); do
-        templog qxr-uninstall.log "$name" >/dev/null
-        grep -q '^Uninstall finished' "$out/$name.templog" 2>/dev/null && break
-        sleep 0.5
-    done
-    sleep 2 # the copy's process ends after its last log line
-    templog qxr-uninstall.log "$name"
-    sed -n 's/^Uninstall finished, exit code //p' "$out/$name.templog" 2>/dev/null | grep . ||
-        echo none
+    WINEDEBUG="-all,+eventlog,fixme+advapi" qxr_wine_run "$name" 180 "$QXR_WINE_ARCH" \
+        "$instdir/uninstall.exe" "$@" >&2 || rc=$?
+    templog qxr-uninstall.log "$name" >&2
+    echo "$rc"
 }
 state() { qxr_wine_service state "$1"; }
 value() { qxr_wine_reg query "$1" /v "$2" | awk -v n="$2" 'index($0, n) { print $NF }'; }
@@ -143,29 +166,58 @@ qxr_wine_service create W32Time own auto "C:\\qxr\\$QXR_WINE_ARCH\\w32time_stub.
 qxr_wine_service start W32Time >/dev/null
 qxr_expect_eq "$(state W32Time)" "state=4" "stand-in W32Time runs"
 
-# --- A driver file that is not there: setup stops before it changes anything.
+# --- Driver files setup refuses before it changes anything: exit code 11, the reason logged.
 snapshot before0
-rc=0; setup nodriver /S '/DRIVER=C:\nodriver\qxrkmdrv.sys' /BUS=PCI || rc=$?
-qxr_expect_eq "$rc" 2 "setup without its driver file: exit code 2"
-qxr_expect "$out/nodriver.templog" '^Setup stopped: The driver file C:\\nodriver\\qxrkmdrv\.sys does not exist\. Nothing was installed\.$' \
-    "setup's log in %TEMP% gives the reason"
+sysdrv=$(cd "$c/windows/system32/drivers" && ls | grep -i '\.sys$' | head -n 1)
+echo "not a driver" >"$out/$sysdrv"
+echo "not a driver" >"$out/qxr fake.sys"
+while IFS='|' read -r what arg reason; do
+    rc=0; setup "refused_${what// /_}" /S "/DRIVER=$arg" /BUS=PCI || rc=$?
+    qxr_expect_eq "$rc" 11 "setup with a driver file that is $what: exit code 11"
+    qxr_expect "$out/refused_${what// /_}.templog" "^Setup stopped: $reason Nothing was changed\.\$" \
+        "setup's log gives the reason ($what)"
+done <<EOF
+missing|C:\nodriver\qxrkmdrv.sys|The driver file C:\\\\nodriver\\\\qxrkmdrv\.sys does not exist\.
+a folder|C:\windows|The driver file C:\\\\windows is a folder: name the driver file in it\.
+a wildcard|C:\windows\system32\drivers\*.sys|The driver file .*\*\.sys: name one file, without wildcards\.
+blank-named|qxr fake.sys|The driver file's name 'qxr fake\.sys' has a blank: .*
+the system's|$sysdrv|The file C:\\\\windows\\\\system32\\\\drivers\\\\$sysdrv exists already and setup does not overwrite a driver it did not install\. .*
+EOF
+rm -f "$out/$sysdrv" "$out/qxr fake.sys"
 if [ -n "$x64" ]; then
     # A port QxrCfgNT does not offer: refused before anything changes.
     rc=0; setup badport /S /DRIVER=simulator /BUS=ISA /PORT=325 /IRQ=11 || rc=$?
-    qxr_expect_eq "$rc" 2 "setup with /PORT=325: exit code 2"
+    qxr_expect_eq "$rc" 10 "setup with /PORT=325: exit code 10"
     qxr_expect "$out/badport.templog" '^Setup stopped: /PORT=0x325: the ISA port is one of 300, 310, \.\.\. 370\.' \
         "setup's log names the bad port"
-    # A driver file that the system cannot start: setup stops at that step and undoes the
-    # files, the Start menu entries and the driver's registration it had made.
-    echo "not a driver" >"$out/qxrfake.sys"
-    rc=0; setup fakedriver /S "/DRIVER=$(qxr_wine_signal_path qxrfake.sys)" /BUS=PCI || rc=$?
-    qxr_expect_eq "$rc" 5 "setup with a driver that does not start: exit code 5"
+    # A driver file that the system cannot start, named relative to the folder setup starts in,
+    # in a folder with a blank: setup makes the path absolute at once, stops at the driver's
+    # start and undoes the files, the Start menu entries and the driver's registration.
+    # A file of the same name in the folder before (unpacked by hand) is put back as it was.
+    mkdir -p "$out/card files" "$instdir"
+    echo "not a driver" >"$out/card files/qxrfake.sys"
+    echo "there before" >"$instdir/veyla.txt"
+    rc=0; setup fakedriver /S '/DRIVER=card files\qxrfake.sys' /BUS=PCI || rc=$?
+    qxr_expect_eq "$rc" 22 "setup with a driver that does not start: exit code 22"
+    qxr_expect_eq "$(ls "$instdir"):$(cat "$instdir/veyla.txt")" "veyla.txt:there before" \
+        "the folder as before: the veyla.txt that was there put back, setup's files gone"
+    rm -rf "$instdir"
+    qxr_expect "$out/fakedriver.templog" '^The driver file: [A-Z]:\\.*\\card files\\qxrfake\.sys$' \
+        "the relative driver path made absolute before any step"
+    qxr_expect "$out/fakedriver.templog" '^  CreateService QxrDrv \(\\SystemRoot\\system32\\drivers\\qxrfake\.sys, "QXR Card Device Driver"\): error 0$' \
+        "the driver registered through the SCM with Ondrak's entry"
     qxr_expect "$out/fakedriver.templog" '^Setup stopped: The driver QxrDrv did not start\.$' \
         "setup's log names the failed step"
-    # Ondrak refuses any Windows but NT 4.0: the 64-bit setup registers with sc.exe.
-    qxr_expect "$out/fakedriver.templog" '^  ".*sc\.exe" delete QxrDrv: exit code 0$' \
-        "the driver's registration undone with sc.exe"
+    qxr_expect "$out/fakedriver.templog" '^  DeleteService QxrDrv: error 0, state afterwards 0$' \
+        "the driver's registration undone through the SCM"
     qxr_expect_eq "$(state QxrDrv)" "error=1060" "no QxrDrv left"
+    # QxrSync installed by hand from another folder: not taken over.
+    qxr_wine_service create QxrSync own demand 'C:\elsewhere\QxrSync.exe' QxrSync >/dev/null
+    rc=0; setup foreign /S /DRIVER=simulator || rc=$?
+    qxr_wine_service delete QxrSync >/dev/null
+    qxr_expect_eq "$rc" 16 "setup with QxrSync installed from another folder: exit code 16"
+    qxr_expect "$out/foreign.templog" '^Setup stopped: The service QxrSync is installed from C:\\elsewhere\\QxrSync\.exe, not from C:\\Program Files\\QXR: ' \
+        "setup's log names both folders"
 fi
 snapshot after0
 compare "failed setup" "$out/before0" "$out/after0"
@@ -227,36 +279,87 @@ if [ -n "$x64" ]; then
     [ -n "$beat1" ] && [ -n "$beat2" ] && [ "$beat1" != "$beat2" ] &&
         qxr_pass "QxrSet: the heartbeat steps ($beat1, $beat2)" ||
         qxr_fail "QxrSet: the heartbeat did not step ($beat1, $beat2)"
+
+    # --- QxrSet open holds QxrSet.exe and qxrtime.dll: the next version's setup and the
+    # uninstaller stop before they change anything, with the "files in use" code.
+    sums() { (cd "$instdir" && find . -type f -exec md5sum {} + | sort); }
+    sums >"$out/inuse.before"
+    rc=0; setup_exe=$QXR_SETUP_NEXT_EXE setup inuse_upgrade /S || rc=$?
+    qxr_expect_eq "$rc" 15 "upgrade with QxrSet open: exit code 15"
+    qxr_expect "$out/inuse_upgrade.templog" '^Setup stopped: Files in .* are in use: QxrSet\.exe\. Close QxrSet and run setup again\. Nothing was changed\.$' \
+        "setup's log names the files in use"
+    rc=$(uninstall inuse_uninstall /S)
+    qxr_expect_eq "$rc" 15 "uninstall with QxrSet open: exit code 15 (from the process)"
+    qxr_expect "$out/inuse_uninstall.templog" '^Uninstall stopped: Files in .* are in use: QxrSet\.exe\.' \
+        "the uninstaller's log names the files in use"
+    sums >"$out/inuse.after"
+    qxr_expect_eq "$(diff "$out/inuse.before" "$out/inuse.after")" "" "the installed files unchanged"
+    qxr_wine_reg query "$uninst" >"$out/inuse.reg"
+    qxr_expect "$out/inuse.reg" 'DisplayVersion +REG_SZ +1\.0\.0\.2$' "the Add/Remove entry unchanged"
+    qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync still installed and running"
     xid=$(xdotool search --onlyvisible --name '^QXRSET' 2>/dev/null | head -n 1)
     xdotool windowfocus "$xid" key Escape 2>/dev/null
     rc=0; qxr_wine_wait_bg qxrset 30 >/dev/null || rc=$?
     qxr_expect_eq "$rc" 0 "QxrSet closed (its files are replaced next)"
 
-    # --- Upgrade: setup over the installed one keeps the operator's parameters.
-    qxr_wine_reg add "$sync_params" /v RampDuration /t REG_DWORD /d 20 /f >/dev/null
-    rc=0; setup upgrade /S || rc=$?
-    QXR_WINE_EVENT_TRACES+=("$out/upgrade.err")
-    qxr_expect_eq "$rc" 0 "setup over the installed one: exit code 0"
-    tr -d '\r' <"$instdir/setup.log" >"$out/upgrade.log" 2>/dev/null
-    qxr_expect "$out/upgrade.log" '^Installed already in .*: upgrading it$' "setup sees the installed one"
-    qxr_expect "$out/upgrade.log" '^Stopping the service QxrSync to replace its files$' "the service stopped for the new files"
-    qxr_expect_events '^106 information -$' 1 20 "event 106: the service stopped"
-    qxr_expect_events '^105 information -$' 2 20 "event 105: the service started again"
-    qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync runs after the upgrade"
-    qxr_expect_eq "$(value "$sync_params" RampDuration)" "0x14" "RampDuration still 20"
+fi
+# --- Upgrade: the setup of the next version (the same files) over the installed one replaces
+# the files and keeps the operator's parameters; the older setup is then refused.
+qxr_wine_reg add "$sync_params" /v RampDuration /t REG_DWORD /d 20 /f >/dev/null
+echo "damaged" >"$instdir/CONTENTS.txt"
+rc=0; setup_exe=$QXR_SETUP_NEXT_EXE setup upgrade /S || rc=$?
+QXR_WINE_EVENT_TRACES+=("$out/upgrade.err")
+qxr_expect_eq "$rc" 0 "the next version's setup over the installed one: exit code 0"
+tr -d '\r' <"$instdir/setup.log" >"$out/upgrade.log" 2>/dev/null
+qxr_expect "$out/upgrade.log" '^Version 1\.0\.0\.2 is installed in .*: upgrading it$' "setup sees the installed version"
+qxr_expect "$out/upgrade.log" '^Stopping the service QxrSync to replace its files$' "the service stopped for the new files"
+qxr_expect_events '^106 information -$' 1 20 "event 106: the service stopped"
+qxr_expect_events '^105 information -$' 2 20 "event 105: the service started again"
+qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync runs after the upgrade"
+qxr_expect_eq "$(value "$sync_params" RampDuration)" "0x14" "RampDuration still 20"
+qxr_expect "$instdir/CONTENTS.txt" '^QXR time-reference card host software ' "the files replaced (CONTENTS.txt new)"
+qxr_wine_reg query "$uninst" >"$out/upgrade.reg"
+qxr_expect "$out/upgrade.reg" 'DisplayVersion +REG_SZ +1\.0\.0\.3$' "DisplayVersion 1.0.0.3"
+rc=0; setup downgrade /S || rc=$?
+qxr_expect_eq "$rc" 14 "the older setup over it: exit code 14"
+qxr_expect "$out/downgrade.templog" '^Setup stopped: Version 1\.0\.0\.3 is installed, newer than this setup.s 1\.0\.0\.2; /ALLOWDOWNGRADE installs this one over it\. Nothing was changed\.$' \
+    "setup's log says why"
+qxr_wine_reg query "$uninst" >"$out/downgrade.reg"
+qxr_expect "$out/downgrade.reg" 'DisplayVersion +REG_SZ +1\.0\.0\.3$' "still 1.0.0.3"
+if [ -n "$x64" ]; then
     qxr_expect_eq "$(drv_values)" "0x1 0x320 0xb" "driver settings kept"
+    # New device settings the driver does not start with (its file damaged meanwhile): setup
+    # stops with 22 and the driver's former settings are back; the files too.
+    drvfile=$c/windows/system32/drivers/qxrsimdrv.sys
+    cp "$drvfile" "$out/qxrsimdrv.sys.good"
+    echo "damaged" >"$drvfile"
+    sums >"$out/newbus.before"
+    rc=0; setup_exe=$QXR_SETUP_NEXT_EXE setup newbus /S /BUS=PCI || rc=$?
+    cp "$out/qxrsimdrv.sys.good" "$drvfile"
+    qxr_expect_eq "$rc" 22 "new device settings the driver does not start with: exit code 22"
+    qxr_expect "$out/newbus.templog" '^  the driver.s settings put back \(1 800 11\)$' "setup's log: the settings put back"
+    qxr_expect_eq "$(drv_values)" "0x1 0x320 0xb" "the driver's former settings (ISA, 0x320, 11) back"
+    sums >"$out/newbus.after"
+    qxr_expect_eq "$(diff "$out/newbus.before" "$out/newbus.after")" "" "the installed files as before"
+    # The service is started again (without its driver it ends at once, as it should).
+    qxr_expect "$out/newbus.templog" '^  start QxrSync: error 0, ' "setup started QxrSync again"
+    qxr_wine_service start QxrDrv >/dev/null
+    qxr_expect_eq "$(state QxrDrv)" "state=4" "the driver runs again with its file back"
+    qxr_wine_service start QxrSync >/dev/null
 else
     qxr_expect "$out/install.log" '^The driver QxrDrv is registered already: kept as it is$' \
         "the driver step skipped: QxrDrv registered already"
     qxr_expect_eq "$(drv_values)" "0x2 0x0 0x0" "driver settings kept"
 fi
 
-# --- Silent uninstall: everything as before.
-uninstall uninstall /S >"$out/uninstall.result"
-rc=$(tail -n 1 "$out/uninstall.result")
-sed 's/^/    /' "$out/uninstall.result"
-qxr_expect_eq "$rc" 0 "silent uninstall: exit code 0 (its log's last line)"
+# --- Silent uninstall: everything as before, and done when uninstall.exe returns.
+rc=$(uninstall uninstall /S)
+qxr_expect_eq "$rc" 0 "silent uninstall: exit code 0 (from the process)"
+[ ! -e "$instdir" ] && qxr_pass "the installation folder gone when uninstall.exe returned" ||
+    qxr_fail "left in $instdir when uninstall.exe returned: $(ls "$instdir" | tr '\n' ' ')"
+qxr_expect "$out/uninstall.templog" '^QXR Time Reference 1\.0\.0\.3 .* uninstall from ' "the uninstaller of the new version"
 qxr_expect "$out/uninstall.templog" '^  ".*QxrSync\.exe" -u: exit code 0$' "the uninstaller removed the service with QxrSync -u"
+qxr_expect "$out/uninstall.templog" '^QxrSync removed\.$' "QxrSync -u's output in the uninstaller's log"
 qxr_expect_eq "$(state QxrSync)" "error=1060" "the QxrSync service is gone"
 if [ -n "$x64" ]; then
     qxr_expect_eq "$(state QxrDrv)" "error=1060" "the driver setup registered is gone"
@@ -267,6 +370,7 @@ qxr_expect_eq "$(value "$services"'\W32Time' Start):$(state W32Time)" "0x2:state
     "W32Time automatic and running again"
 snapshot after
 compare "after uninstall" "$out/before" "$out/after"
+pending_renames after
 
 if [ -n "$x64" ]; then
     # --- The interactive setup, page by page.
@@ -316,6 +420,11 @@ if [ -n "$x64" ]; then
     # --- The interactive uninstaller, keeping the service's settings; an operator's file in
     # the folder (a tracking log) stays with it.
     qxr_wine_reg add "$sync_params" /v RampDuration /t REG_DWORD /d 20 /f >/dev/null
+    # A tracking log under an environment variable and the NTP server's networks: kept with
+    # their types (as REG_SZ the first would be refused as relative, the second be empty).
+    qxr_wine_reg add "$sync_params" /v TrackingLog /t REG_EXPAND_SZ \
+        /d '%SystemRoot%\Temp\qxr-tracking.log' /f >/dev/null
+    qxr_wine_reg add "$sync_params" /v NtpAllow /t REG_MULTI_SZ /d '127.0.0.0/8\0192.168.1.0/24' /f >/dev/null
     echo "operator's tracking log" >"$instdir/tracking.log"
     qxr_wine_run_bg ungui x86_64 "$instdir/uninstall.exe"
     page unpage1 uninstall-1-keep
@@ -323,7 +432,7 @@ if [ -n "$x64" ]; then
     winprobe keep waitpart 'QXR Time Reference' 10 click 1201 >/dev/null
     import -window root "$out/uninstall-1-keep.png" 2>/dev/null
     next unnext1
-    until_shown unfin 'text=&Close$'
+    until_shown unfin 'class=Button enabled=1 text=&Close$'
     import -window root "$out/uninstall-2-done.png" 2>/dev/null
     qxr_expect "$out/unfin.out" 'text=&Close$' "uninstall page 2: done"
     next unnext2
@@ -345,6 +454,11 @@ if [ -n "$x64" ]; then
     rc=0; setup again /S "${driver_args[@]}" || rc=$?
     qxr_expect_eq "$rc" 0 "setup after an uninstall that kept the settings: exit code 0"
     qxr_expect_eq "$(value "$sync_params" RampDuration)" "0x14" "the kept RampDuration 20 is back"
+    qxr_wine_reg query "$sync_params" >"$out/again.reg"
+    qxr_expect "$out/again.reg" '^ +TrackingLog +REG_EXPAND_SZ +%SystemRoot%\\Temp\\qxr-tracking\.log$' \
+        "the kept TrackingLog is back as REG_EXPAND_SZ"
+    qxr_expect "$out/again.reg" '^ +NtpAllow +REG_MULTI_SZ +127\.0\.0\.0/8\\0192\.168\.1\.0/24$' \
+        "the kept NtpAllow is back as REG_MULTI_SZ with both networks"
     qxr_expect_no_key 'HKLM\Software\Quoxar' "the kept copy is gone (no key HKLM\\Software\\Quoxar)"
 fi
 echo "--- events of the run:"
