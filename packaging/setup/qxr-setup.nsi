@@ -147,6 +147,11 @@ FunctionEnd
     Push `${command}`
     !insertmacro CallP RunCaptured
 !macroend
+!macro RunLogged command
+    !insertmacro RunCaptured `${command}`
+!macroend
+; QxrSync's performance counters: QxrRegisterCounters, QxrUnregisterCounters.
+!include "${__FILEDIR__}\perf_counters.nsh"
 
 ; ServiceState NAME: its current state (1 stopped .. 4 running) in $0, 0 when not registered.
 !macro QxrServiceStateFunction prefix
@@ -879,6 +884,7 @@ FunctionEnd
 Function Rollback
     !insertmacro Log "Undoing this run's changes"
     ${If} $DidSync == 1
+        !insertmacro QxrUnregisterCounters
         !insertmacro RunCaptured '"$INSTDIR\QxrSync.exe" -u'
         !insertmacro ServiceWait QxrSync 0
         DeleteRegKey HKLM "${EVENT_SOURCE}"
@@ -1167,6 +1173,9 @@ Section "Install"
     ${If} $0 <> 4
         !insertmacro Fail ${EXIT_SERVICE_START} "The service QxrSync did not start."
     ${EndIf}
+    ; Its performance counters, under the service's key (a failure is logged, nothing more:
+    ; the service runs without them).
+    !insertmacro QxrRegisterCounters
 
     ; 6. Add/Remove Programs.
     !insertmacro Log "Add/Remove Programs entry"
@@ -1306,6 +1315,7 @@ Section "Uninstall"
                 !insertmacro UnStop ${EXIT_SERVICE_REMOVE} "Could not keep the service's parameters (error $0). Nothing was changed."
             ${EndIf}
         ${EndIf}
+        !insertmacro QxrUnregisterCounters
         !insertmacro Log "Stopping and removing the service"
         !insertmacro RunCaptured '"$INSTDIR\QxrSync.exe" -u'
         !insertmacro ServiceWait QxrSync 0

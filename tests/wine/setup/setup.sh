@@ -242,6 +242,13 @@ tr -d '\r' <"$instdir/setup.log" >"$out/install.log" 2>/dev/null
 sed 's/^/    /' "$out/install.log"
 qxr_expect "$out/install.log" '^Setup finished: every step done$' "setup.log in the installation folder"
 qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync runs after setup"
+# The performance counters named under the service's key, and lodctr run on them (Wine's
+# lodctr is a stub: that it ran is all there is to see).
+qxr_wine_reg query "$services"'\QxrSync\Performance' >"$out/perf.reg"
+qxr_expect "$out/perf.reg" "^ +Library +REG_SZ +${instdir_win//[\\()]/.}.qxrperf\\.dll\$" \
+    "the performance counters' DLL named under QxrSync's key"
+qxr_expect "$out/perf.reg" '^ +Collect +REG_SZ +CollectQxrPerformanceData$' "... with its Collect function"
+qxr_expect "$out/install.log" 'lodctr\.exe" ".*\\qxrperf\.ini": exit code 0$' "lodctr ran on qxrperf.ini"
 qxr_expect_eq "$(value "$services"'\W32Time' Start):$(state W32Time)" "0x4:state=1" \
     "W32Time stopped and disabled while QxrSync is installed"
 qxr_expect_events '^100 information QxrSync$' 1 10 "event 100: installed"
