@@ -487,9 +487,7 @@ Var DidSync
 Var DrvOld          ; "product port irq" before setup changed them, "" when there were none
 Var DrvChanged
 Var DriverText
-!if "${ARCH}" == "win64"
-  Var SimulatorBox
-!endif
+Var SimulatorBox
 
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_NOAUTOCLOSE
@@ -593,14 +591,11 @@ FunctionEnd
 Function CheckDriver
     StrCpy $R1 ""
     ${If} $Driver == "simulator"
-        !if "${ARCH}" == "win64"
-            StrCpy $DriverFile "$SYSDIR\drivers\qxrsimdrv.sys"
-            ${If} ${FileExists} $DriverFile
-                StrCpy $R1 "The file $DriverFile exists already; setup does not overwrite a driver it did not install."
-            ${EndIf}
-        !else
-            StrCpy $R1 "/DRIVER=simulator: the card simulator comes with the win64 setup only."
-        !endif
+        ; Both setups carry the simulator, built for their own machine.
+        StrCpy $DriverFile "$SYSDIR\drivers\qxrsimdrv.sys"
+        ${If} ${FileExists} $DriverFile
+            StrCpy $R1 "The file $DriverFile exists already; setup does not overwrite a driver it did not install."
+        ${EndIf}
         Return
     ${EndIf}
     ${If} $Driver == ""
@@ -783,13 +778,11 @@ Function DriverPage
     ${NSD_CreateBrowseButton} 77% 27u 23% 14u "Browse..."
     Pop $0
     ${NSD_OnClick} $0 BrowseDriver
-!if "${ARCH}" == "win64"
     ${NSD_CreateCheckbox} 0 50u 100% 12u "Use the card simulator instead (simulator\qxrsimdrv.sys, for trying without the card)"
     Pop $SimulatorBox
     ${If} $Driver == "simulator"
         ${NSD_Check} $SimulatorBox
     ${EndIf}
-!endif
     nsDialogs::Show
 FunctionEnd
 
@@ -831,12 +824,10 @@ FunctionEnd
 
 Function DriverPageLeave
     ${NSD_GetText} $DriverText $Driver
-!if "${ARCH}" == "win64"
     ${NSD_GetState} $SimulatorBox $0
     ${If} $0 == ${BST_CHECKED}
         StrCpy $Driver "simulator"
     ${EndIf}
-!endif
     StrCpy $R0 $Driver
     Call CheckDriver
     ${If} $R1 != ""
