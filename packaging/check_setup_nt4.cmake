@@ -7,9 +7,10 @@ cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/nt4_image_rules.cmake)
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
-file(WRITE "${WORK}/no_files.nsh" "!macro QxrInstallFiles\n!macroend\n!macro QxrRemoveFiles\n!macroend\n")
+file(WRITE "${WORK}/no_files.nsh" "!macro QxrInstallFiles\n!macroend\n!macro QxrRemoveFiles\n!macroend\n"
+     "!macro QxrForEachFile op\n!macroend\n!macro QxrForEachFolder op\n!macroend\n")
 set(defines -DVERSION=${VERSION} -DARCH=${ARCH} -DFILES=${WORK}/no_files.nsh
-            -DOUTFILE=${WORK}/stub.exe)
+            -DOUTFILE=${WORK}/stub.exe -DUNINSTALL_EXE=${SETUP})
 
 execute_process(COMMAND ${MAKENSIS} -HDRINFO OUTPUT_VARIABLE info)
 if(NOT info MATCHES "NSISDIR=([^,\n]+)")
