@@ -19,7 +19,7 @@ uint64_t SecondsSinceGps(const CounterValues& v, uint32_t now) {
 }  // namespace
 
 // clang-format off
-const CounterSpec kCounters[kCounterCount] = {
+const CounterDefinition kCounters[kCounterCount] = {
     {QXR_SERVICE_RUNNING, kRaw, 0, [](const CounterValues& v, uint32_t) -> uint64_t { return v.serviceRunning; }},
     {QXR_REFERENCE_STATE, kRaw, 0, [](const CounterValues& v, uint32_t) -> uint64_t { return v.referenceState; }},
     {QXR_SECONDS_SINCE_GPS, kRaw, 0, SecondsSinceGps},

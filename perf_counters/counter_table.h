@@ -10,7 +10,7 @@
 
 namespace qxr::perf {
 
-struct CounterSpec {
+struct CounterDefinition {
     uint32_t offset;  // the title offset, from qxrperf.h
     uint32_t type;    // PERF_COUNTER_RAWCOUNT, _LARGE_RAWCOUNT or _COUNTER
     int32_t scale;    // Performance Monitor's default scale (a power of 10)
@@ -19,7 +19,7 @@ struct CounterSpec {
 };
 
 inline constexpr int kCounterCount = 18;
-extern const CounterSpec kCounters[kCounterCount];
+extern const CounterDefinition kCounters[kCounterCount];
 // The counter Performance Monitor selects first.
 inline constexpr int kDefaultCounter = 1;  // the reference state
 

@@ -38,30 +38,30 @@ void Fill(const PerfTitles& titles, const CounterValues& values, uint32_t nowTic
     unsigned char* block = out + kDefinitionLength;
     std::memcpy(block, &kBlockLength, sizeof kBlockLength);
     for (int i = 0; i < kCounterCount; ++i) {
-        const CounterSpec& spec = kCounters[i];
-        const bool large = (spec.type & kPerfSizeLarge) != 0;
+        const CounterDefinition& entry = kCounters[i];
+        const bool large = (entry.type & kPerfSizeLarge) != 0;
         PerfCounterDefinition definition{};
         definition.ByteLength = sizeof(PerfCounterDefinition);
-        definition.CounterNameTitleIndex = titles.firstCounter + spec.offset;
-        definition.CounterHelpTitleIndex = titles.firstHelp + spec.offset;
-        definition.DefaultScale = spec.scale;
+        definition.CounterNameTitleIndex = titles.firstCounter + entry.offset;
+        definition.CounterHelpTitleIndex = titles.firstHelp + entry.offset;
+        definition.DefaultScale = entry.scale;
         definition.DetailLevel = kPerfDetailNovice;
-        definition.CounterType = spec.type;
+        definition.CounterType = entry.type;
         definition.CounterSize = large ? 8 : 4;
         definition.CounterOffset = kBlockHeader + static_cast<uint32_t>(i) * kSlot;
         std::memcpy(out + sizeof(PerfObjectType) + i * sizeof definition, &definition,
                     sizeof definition);
 
-        const uint64_t value = spec.value(values, nowTick);
+        const uint64_t value = entry.value(values, nowTick);
         unsigned char* slot = block + definition.CounterOffset;
         if (large) {
             std::memcpy(slot, &value, sizeof value);
         } else {
             // A rate counter keeps the low 32 bits (perflib takes differences modulo 2^32);
             // a raw count stops at the largest value it can show.
-            const uint32_t word = spec.type == kPerfCounterCounter ? static_cast<uint32_t>(value)
-                                  : value > 0xFFFFFFFFu            ? 0xFFFFFFFFu
-                                                                   : static_cast<uint32_t>(value);
+            const uint32_t word = entry.type == kPerfCounterCounter ? static_cast<uint32_t>(value)
+                                  : value > 0xFFFFFFFFu             ? 0xFFFFFFFFu
+                                                                    : static_cast<uint32_t>(value);
             std::memcpy(slot, &word, sizeof word);
         }
     }

@@ -286,7 +286,7 @@ TEST(PerfCollectTest, IniAndSymbolFileNameEveryCounter) {
     EXPECT_NE(contents.find("drivername=QxrSync"), std::string::npos);
     EXPECT_NE(contents.find("symbolfile=qxrperf.h"), std::string::npos);
     std::vector<uint32_t> offsets = {QXR_TIME_OBJECT};
-    for (const CounterSpec& spec : kCounters) offsets.push_back(spec.offset);
+    for (const CounterDefinition& entry : kCounters) offsets.push_back(entry.offset);
     EXPECT_EQ(symbols.size(), offsets.size());
     for (uint32_t offset : offsets) {
         std::string symbol;

@@ -174,7 +174,7 @@ TEST_F(PublishedCountersTest, TheLoopPublishesWhatItSeesAndDid) {
 TEST_F(PublishedCountersTest, NtpServerCounts) {
     sim::SimDatagramSockets network;
     SetParameter("NtpServer", 1);
-    SetParameter("NtpRateLeak", 0);  // a burst of 8, nothing leaked beyond it
+    SetParameter("NtpRateLeak", 0);   // a burst of 8, nothing leaked beyond it
     SetParameter("RampDuration", 1);  // a card reading a second: the line is served from 8
     ReadAt(13000);
     ReadAt(16000);
