@@ -333,7 +333,7 @@ qxr_wine_wait_bg() {
 qxr_wine_wait_for_line() {
     local name=$1 regex=$2 seconds=$3 i
     for ((i = 0; i < seconds * 20; i++)); do
-        tr -d '\r' <"$QXR_WINE_DIR/$name.raw" 2>/dev/null | grep -qE "$regex" && return 0
+        tr -d '\r' 2>/dev/null <"$QXR_WINE_DIR/$name.raw" | grep -qE "$regex" && return 0
         sleep 0.05
     done
     echo "timed out after ${seconds}s waiting for /$regex/ from $name"
