@@ -19,10 +19,14 @@
 #   QXR_WINE_ARCH         x86_64 or i686: the architecture of the programs under test
 #   QXR_WINE_PROBE        qxrprobe.exe of that architecture
 #   QXR_WINE_SVC          qxrsvc.exe (x86_64), the service control used here
+#   QXR_WINE_SVC32        qxrsvc.exe (i686), the one used in a 32-bit-only prefix
 #   QXR_SIM_DRIVER        qxrsimdrv.sys (x86_64)
 #   QXR_WINE_WORK_ROOT    where the test's work directory goes (default: $TMPDIR or /tmp)
 #   QXR_WINE_CACHE        where the template prefix is kept (default: ~/.cache/qxr-wine)
 #   QXR_WINE_KEEP=1       keep the prefix after the test (it is 700 MB)
+#   QXR_WINE_PREFIX_ARCH  win64 (default: a WOW64 prefix) or win32: a 32-bit-only prefix, as
+#                         on 32-bit Windows; Wine's own tools and the service control then run
+#                         as i686 programs (a 64-bit loader cannot start in such a prefix)
 #   QXR_WINE64_LOADER, QXR_WINE32_LOADER, QXR_WINESERVER   other Wine binaries
 
 QXR_WINE_SKIP=77
@@ -45,6 +49,13 @@ qxr_wine_loader() {
 # wineserver from the same place as the loaders: Debian's wine64 installs it under /usr/lib/wine
 # only (the /usr/bin wrappers come from another package, which we do not install).
 qxr_wineserver_path() { echo "${QXR_WINESERVER:-/usr/lib/wine/wineserver}"; }
+
+# qxr_wine_tools_arch: the architecture of the prefix's own tools (reg, regedit, cmd, the
+# service control): x86_64 in a WOW64 prefix, i686 in a 32-bit-only one.
+qxr_wine_tools_arch() {
+    if [ "${QXR_WINE_PREFIX_ARCH:-win64}" = win32 ]; then echo i686; else echo x86_64; fi
+}
+qxr_wine_tools_loader() { qxr_wine_loader "$(qxr_wine_tools_arch)"; }
 qxr_wineserver() { "$(qxr_wineserver_path)" "$@"; }
 
 qxr_log() { echo "[wine-test] $*"; }
@@ -61,7 +72,7 @@ qxr_wine_init() {
     export WINEPREFIX="$QXR_WINE_DIR/prefix"
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
-    export WINEARCH=win64
+    export WINEARCH=${QXR_WINE_PREFIX_ARCH:-win64}
     # No display unless a test asks for Xvfb: Wine must not open windows on a real one.
     unset DISPLAY
     trap qxr_wine_cleanup EXIT
@@ -133,13 +144,15 @@ qxr_wine_arch_runs() {
 # per Wine version (under a lock, so that parallel tests make it only once). The key also
 # records whether 32-bit programs could run when it was made: a prefix made without them has
 # an empty syswow64, and every i686 program fails in it ("could not load kernel32.dll").
+# QXR_WINE_PREFIX_ARCH=win32 takes a template of its own, made by the 32-bit loader.
 qxr_wine_prefix() {
     local loader cache version wow template
-    loader=$(qxr_wine_loader x86_64)
+    loader=$(qxr_wine_tools_loader)
     cache=${QXR_WINE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qxr-wine}
     version=$("$loader" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n-' '_')
     wow=wow64
     qxr_wine_arch_runs i686 || wow=no32
+    [ "$WINEARCH" = win32 ] && wow=win32
     template="$cache/prefix-$version-$wow"
     mkdir -p "$cache"
     (
@@ -147,7 +160,7 @@ qxr_wine_prefix() {
         if [ ! -f "$template/.qxr-template" ]; then
             qxr_log "making the template prefix $template (once)"
             rm -rf "$template.new"
-            WINEPREFIX="$template.new" "$loader" wineboot -i \
+            WINEPREFIX="$template.new" WINEARCH=$WINEARCH "$loader" wineboot -i \
                 </dev/null >"$cache/wineboot.out" 2>&1 || {
                 echo "FAIL: wineboot -i failed, see $cache/wineboot.out"
                 exit 1
@@ -194,7 +207,7 @@ qxr_wine_xvfb_start() {
 # (e.g. "-all,warn+debugstr" for OutputDebugString and DbgPrint).
 qxr_wine_server_start() {
     local debug=${1:-$WINEDEBUG} loader
-    loader=$(qxr_wine_loader x86_64)
+    loader=$(qxr_wine_tools_loader)
     qxr_wineserver -p >"$QXR_WINE_DIR/wineserver.out" 2>&1 </dev/null || {
         echo "FAIL: wineserver -p failed"
         exit 1
@@ -347,12 +360,12 @@ qxr_wine_signal() { touch "$QXR_WINE_DIR/$1"; }
 
 # qxr_wine_reg ARG...: Wine's reg.exe, e.g. qxr_wine_reg add 'HKLM\...' /v Name /t REG_DWORD /d 5 /f
 qxr_wine_reg() {
-    "$(qxr_wine_loader x86_64)" reg "$@" </dev/null 2>>"$QXR_WINE_DIR/reg.err" | tr -d '\r'
+    "$(qxr_wine_tools_loader)" reg "$@" </dev/null 2>>"$QXR_WINE_DIR/reg.err" | tr -d '\r'
 }
 
 # qxr_expect_no_key KEY WHAT: reg's own answer that KEY does not exist (not any failure of reg).
 qxr_expect_no_key() {
-    qxr_expect_eq "$("$(qxr_wine_loader x86_64)" reg query "$1" </dev/null 2>&1 | tr -d '\r')" \
+    qxr_expect_eq "$("$(qxr_wine_tools_loader)" reg query "$1" </dev/null 2>&1 | tr -d '\r')" \
         "reg: Unable to find the specified registry key" "$2"
 }
 
@@ -361,9 +374,11 @@ qxr_expect_no_key() {
 # one-line result and returns 0 on success.
 qxr_wine_service() {
     local loader out rc=0
-    qxr_wine_require_files "$QXR_WINE_SVC"
-    loader=$(qxr_wine_loader x86_64)
-    out=$(timeout 60 "$loader" "$QXR_WINE_SVC" "$@" </dev/null 2>>"$QXR_WINE_DIR/qxrsvc.err") || rc=$?
+    local svc=$QXR_WINE_SVC
+    [ "$(qxr_wine_tools_arch)" = i686 ] && svc=${QXR_WINE_SVC32:-}
+    qxr_wine_require_files "$svc"
+    loader=$(qxr_wine_tools_loader)
+    out=$(timeout 60 "$loader" "$svc" "$@" </dev/null 2>>"$QXR_WINE_DIR/qxrsvc.err") || rc=$?
     out=$(echo "$out" | tr -d '\r')
     echo "qxrsvc $*: $out" >>"$QXR_WINE_DIR/qxrsvc.log"
     echo "$out"

@@ -4,7 +4,8 @@
 # harness's inputs in its environment (QXR_WINE_LIB, QXR_WINE_ARCH, QXR_WINE_PROBE,
 # QXR_WINE_SVC, QXR_SIM_DRIVER, QXR_WINE_WORK_ROOT) plus ENV. Exit status 77 counts as
 # skipped. In the i686 tree the driver and the service control come from the x86_64 tree
-# (QXR_X64_BUILD_DIR): the tests' prefix is a 64-bit one, which loads only the x86_64 driver.
+# (QXR_X64_BUILD_DIR): the tests' prefix is a 64-bit one, which loads only the x86_64 driver;
+# a test that asks for a 32-bit-only prefix gets the i686 service control (QXR_WINE_SVC32).
 # See tests/wine/README.md.
 set(QXR_WINE_HARNESS_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(QXR_X64_BUILD_DIR "${CMAKE_SOURCE_DIR}/build/mingw-x64" CACHE PATH
@@ -23,6 +24,8 @@ function(qxr_add_wine_test name script)
         set(arch i686)
         set(driver ${QXR_X64_BUILD_DIR}/card_simulator/driver/qxrsimdrv.sys)
         set(svc ${QXR_X64_BUILD_DIR}/tests/wine/harness/qxrsvc.exe)
+        # For a test in a 32-bit-only prefix (QXR_WINE_PREFIX_ARCH=win32), where only i686 runs.
+        set(svc32 QXR_WINE_SVC32=$<TARGET_FILE:qxrsvc>)
     endif()
     set(test wine_${arch}_${name})
     add_test(NAME ${test}
@@ -31,6 +34,7 @@ function(qxr_add_wine_test name script)
             QXR_WINE_ARCH=${arch}
             QXR_WINE_PROBE=$<TARGET_FILE:qxrprobe>
             QXR_WINE_SVC=${svc}
+            ${svc32}
             QXR_SIM_DRIVER=${driver}
             QXR_WINE_WORK_ROOT=${CMAKE_BINARY_DIR}/wine-work
             ${ARG_ENV}

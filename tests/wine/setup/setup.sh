@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # The product installed, upgraded and removed with the release package's setup program in a
-# fresh prefix that reports Windows NT 4.0, as an administrator deploying it would:
+# fresh prefix that reports Windows NT 4.0, as an administrator deploying it would; x86_64 in
+# a 64-bit prefix, i686 in a 32-bit-only one (no syswow64, no Program Files (x86)), where only
+# the i686 driver loads, as on 32-bit NT 4.0:
 #   - a setup whose driver file is missing, a folder, a wildcard, a name with a blank or a
 #     driver of the system's stops with its message, exit code 11, and changes nothing (registry
-#     keys and values, and files as before); x86_64: so does a bad /PORT (10), and a driver named
+#     keys and values, and files as before); so does a bad /PORT (10), and a driver named
 #     by a relative path in a folder with a blank that cannot start stops setup with exit code
 #     22 after it has undone its steps, the driver registered and removed through the SCM;
-#   - x86_64: silent install with the card simulator (ISA 320, interrupt 11): QxrSync runs and
-#     reports events 100, 105 and 108 "GPS", QxrSet shows GPS and a live heartbeat, the
-#     Add/Remove Programs entry is there; with QxrSet open (it holds QxrSet.exe and qxrtime.dll)
-#     an upgrade and an uninstall stop with exit code 15 and change nothing; RampDuration set to
-#     20, then the setup of the next version over the installed one (an upgrade): still 20, the
-#     driver settings kept, the service running again, the files and DisplayVersion new; the
-#     older setup over it then refused (14);
-#   - i686: the 32-bit setup with QxrDrv registered before: the driver step is skipped;
+#   - silent install with the card simulator of the package (ISA 320, interrupt 11), registered
+#     by setup through the SCM, the driver file of the setup's architecture: QxrSync runs and
+#     reports events 100, 105 and 108 "GPS", the Add/Remove Programs entry is there; x86_64:
+#     QxrSet shows GPS and a live heartbeat; with QxrSet open (it holds QxrSet.exe and
+#     qxrtime.dll) an upgrade and an uninstall stop with exit code 15 and change nothing;
+#   - RampDuration set to 20, then the setup of the next version over the installed one (an
+#     upgrade): still 20, the driver settings kept, the service running again, the files and
+#     DisplayVersion new; the older setup over it then refused (14); new device settings the
+#     driver does not start with: 22, the former settings and files back;
 #   - silent uninstall, its exit code read from the process (uninstall.exe waits for the
 #     work): the registry (HKLM\SYSTEM and HKLM\SOFTWARE, keys and values), W32Time's settings
 #     and the file system as before the installation;
@@ -23,15 +26,19 @@
 #     of every page stays in the work directory (setup-*.png, uninstall-*.png).
 # A stand-in W32Time (automatic, running) shows that its start type comes back.
 # Inputs from CTest: QXR_SETUP_EXE, QXR_SETUP_NEXT_EXE (the same files, the next version),
-# QXR_WINPROBE, QXRSET_PROBE, QXR_W32TIME_STUB.
+# QXR_WINPROBE, QXRSET_PROBE, QXR_W32TIME_STUB; QXR_WINE_SVC32 (i686).
 . "$QXR_WINE_LIB"
 
-qxr_wine_init setup
-qxr_wine_require_arch
-qxr_wine_require_files "$QXR_SETUP_EXE" "$QXR_SETUP_NEXT_EXE" "$QXR_WINPROBE" "$QXRSET_PROBE" "$QXR_WINE_SVC" \
-    "$QXR_WINE_PROBE" "$QXR_W32TIME_STUB"
 x64=
 [ "$QXR_WINE_ARCH" = x86_64 ] && x64=1
+# The win32 product where it runs: a 32-bit Windows, which loads only its 32-bit driver.
+[ -z "$x64" ] && export QXR_WINE_PREFIX_ARCH=win32
+qxr_wine_init setup
+qxr_wine_require_arch
+svc=$QXR_WINE_SVC
+[ -z "$x64" ] && svc=${QXR_WINE_SVC32:-}
+qxr_wine_require_files "$QXR_SETUP_EXE" "$QXR_SETUP_NEXT_EXE" "$QXR_WINPROBE" "$QXRSET_PROBE" "$svc" \
+    "$QXR_WINE_PROBE" "$QXR_W32TIME_STUB"
 if [ -n "$x64" ]; then
     qxr_wine_require_tools xdotool import
 fi
@@ -47,14 +54,17 @@ services='HKLM\SYSTEM\CurrentControlSet\Services'
 drv_params="$services"'\QxrDrv\Parameters'
 sync_params="$services"'\QxrSync\Parameters'
 uninst='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\QXR'
-if [ -n "$x64" ]; then
-    instdir_win='C:\Program Files\QXR'
-    instdir=$c/Program\ Files/QXR
-else
-    # A 32-bit program on 64-bit Windows: Program Files (x86), the 32-bit registry view.
-    instdir_win='C:\Program Files (x86)\QXR'
-    instdir=$c/Program\ Files\ \(x86\)/QXR
-    uninst='HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\QXR'
+# Both setups install in Program Files: a 64-bit one on 64-bit Windows, a 32-bit one on 32-bit.
+instdir_win='C:\Program Files\QXR'
+instdir=$c/Program\ Files/QXR
+if [ -z "$x64" ]; then
+    # Really 32-bit only and NT 4.0: no WOW64 parts, and the version programs are told.
+    qxr_expect "$WINEPREFIX/system.reg" '^#arch=win32$' "the prefix is a 32-bit one (#arch=win32)"
+    [ ! -e "$c/windows/syswow64" ] && [ ! -e "$c/Program Files (x86)" ] &&
+        qxr_pass "no syswow64, no Program Files (x86)" ||
+        qxr_fail "the prefix has WOW64 folders: $(ls -d "$c/windows/syswow64" "$c/Program Files (x86)" 2>/dev/null)"
+    qxr_wine_run ver 30 i686 cmd /c ver >/dev/null
+    qxr_expect "$out/ver.out" '^Microsoft Windows 4\.0\.' "the prefix reports Windows NT 4.0"
 fi
 menu=$c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/QXR\ Time\ Reference
 
@@ -70,7 +80,7 @@ keys() {
     local k
     for k in SYSTEM SOFTWARE; do
         rm -f "$out/$1.$k.reg"
-        "$(qxr_wine_loader x86_64)" regedit /E "$(qxr_wine_signal_path "$1.$k.reg")" \
+        "$(qxr_wine_tools_loader)" regedit /E "$(qxr_wine_signal_path "$1.$k.reg")" \
             "HKEY_LOCAL_MACHINE\\$k" </dev/null >/dev/null 2>>"$out/reg.err"
     done
     cat "$out/$1.SYSTEM.reg" "$out/$1.SOFTWARE.reg" | tr -d '\000\r' | awk '
@@ -184,55 +194,46 @@ blank-named|qxr fake.sys|The driver file's name 'qxr fake\.sys' has a blank: .*
 the system's|$sysdrv|The file C:\\\\windows\\\\system32\\\\drivers\\\\$sysdrv exists already and setup does not overwrite a driver it did not install\. .*
 EOF
 rm -f "$out/$sysdrv" "$out/qxr fake.sys"
-if [ -n "$x64" ]; then
-    # A port QxrCfgNT does not offer: refused before anything changes.
-    rc=0; setup badport /S /DRIVER=simulator /BUS=ISA /PORT=325 /IRQ=11 || rc=$?
-    qxr_expect_eq "$rc" 10 "setup with /PORT=325: exit code 10"
-    qxr_expect "$out/badport.templog" '^Setup stopped: /PORT=0x325: the ISA port is one of 300, 310, \.\.\. 370\.' \
-        "setup's log names the bad port"
-    # A driver file that the system cannot start, named relative to the folder setup starts in,
-    # in a folder with a blank: setup makes the path absolute at once, stops at the driver's
-    # start and undoes the files, the Start menu entries and the driver's registration.
-    # A file of the same name in the folder before (unpacked by hand) is put back as it was.
-    mkdir -p "$out/card files" "$instdir"
-    echo "not a driver" >"$out/card files/qxrfake.sys"
-    echo "there before" >"$instdir/veyla.txt"
-    rc=0; setup fakedriver /S '/DRIVER=card files\qxrfake.sys' /BUS=PCI || rc=$?
-    qxr_expect_eq "$rc" 22 "setup with a driver that does not start: exit code 22"
-    qxr_expect_eq "$(ls "$instdir"):$(cat "$instdir/veyla.txt")" "veyla.txt:there before" \
-        "the folder as before: the veyla.txt that was there put back, setup's files gone"
-    rm -rf "$instdir"
-    qxr_expect "$out/fakedriver.templog" '^The driver file: [A-Z]:\\.*\\card files\\qxrfake\.sys$' \
-        "the relative driver path made absolute before any step"
-    qxr_expect "$out/fakedriver.templog" '^  CreateService QxrDrv \(\\SystemRoot\\system32\\drivers\\qxrfake\.sys, "QXR Card Device Driver"\): error 0$' \
-        "the driver registered through the SCM with Ondrak's entry"
-    qxr_expect "$out/fakedriver.templog" '^Setup stopped: The driver QxrDrv did not start\.$' \
-        "setup's log names the failed step"
-    qxr_expect "$out/fakedriver.templog" '^  DeleteService QxrDrv: error 0, state afterwards 0$' \
-        "the driver's registration undone through the SCM"
-    qxr_expect_eq "$(state QxrDrv)" "error=1060" "no QxrDrv left"
-    # QxrSync installed by hand from another folder: not taken over.
-    qxr_wine_service create QxrSync own demand 'C:\elsewhere\QxrSync.exe' QxrSync >/dev/null
-    rc=0; setup foreign /S /DRIVER=simulator || rc=$?
-    qxr_wine_service delete QxrSync >/dev/null
-    qxr_expect_eq "$rc" 16 "setup with QxrSync installed from another folder: exit code 16"
-    qxr_expect "$out/foreign.templog" '^Setup stopped: The service QxrSync is installed from C:\\elsewhere\\QxrSync\.exe, not from C:\\Program Files\\QXR: ' \
-        "setup's log names both folders"
-fi
+# A port QxrCfgNT does not offer: refused before anything changes.
+rc=0; setup badport /S /DRIVER=simulator /BUS=ISA /PORT=325 /IRQ=11 || rc=$?
+qxr_expect_eq "$rc" 10 "setup with /PORT=325: exit code 10"
+qxr_expect "$out/badport.templog" '^Setup stopped: /PORT=0x325: the ISA port is one of 300, 310, \.\.\. 370\.' \
+    "setup's log names the bad port"
+# A driver file that the system cannot start, named relative to the folder setup starts in,
+# in a folder with a blank: setup makes the path absolute at once, stops at the driver's
+# start and undoes the files, the Start menu entries and the driver's registration.
+# A file of the same name in the folder before (unpacked by hand) is put back as it was.
+mkdir -p "$out/card files" "$instdir"
+echo "not a driver" >"$out/card files/qxrfake.sys"
+echo "there before" >"$instdir/veyla.txt"
+rc=0; setup fakedriver /S '/DRIVER=card files\qxrfake.sys' /BUS=PCI || rc=$?
+qxr_expect_eq "$rc" 22 "setup with a driver that does not start: exit code 22"
+qxr_expect_eq "$(ls "$instdir"):$(cat "$instdir/veyla.txt")" "veyla.txt:there before" \
+    "the folder as before: the veyla.txt that was there put back, setup's files gone"
+rm -rf "$instdir"
+qxr_expect "$out/fakedriver.templog" '^The driver file: [A-Z]:\\.*\\card files\\qxrfake\.sys$' \
+    "the relative driver path made absolute before any step"
+qxr_expect "$out/fakedriver.templog" '^  CreateService QxrDrv \(\\SystemRoot\\system32\\drivers\\qxrfake\.sys, "QXR Card Device Driver"\): error 0$' \
+    "the driver registered through the SCM with Ondrak's entry"
+qxr_expect "$out/fakedriver.templog" '^Setup stopped: The driver QxrDrv did not start\.$' \
+    "setup's log names the failed step"
+qxr_expect "$out/fakedriver.templog" '^  DeleteService QxrDrv: error 0, state afterwards 0$' \
+    "the driver's registration undone through the SCM"
+qxr_expect_eq "$(state QxrDrv)" "error=1060" "no QxrDrv left"
+# QxrSync installed by hand from another folder: not taken over.
+qxr_wine_service create QxrSync own demand 'C:\elsewhere\QxrSync.exe' QxrSync >/dev/null
+rc=0; setup foreign /S /DRIVER=simulator || rc=$?
+qxr_wine_service delete QxrSync >/dev/null
+qxr_expect_eq "$rc" 16 "setup with QxrSync installed from another folder: exit code 16"
+qxr_expect "$out/foreign.templog" '^Setup stopped: The service QxrSync is installed from C:\\elsewhere\\QxrSync\.exe, not from C:\\Program Files\\QXR: ' \
+    "setup's log names both folders"
 snapshot after0
 compare "failed setup" "$out/before0" "$out/after0"
 
-if [ -z "$x64" ]; then
-    # The simulator is an x86_64 driver: registered before setup, which then keeps it.
-    qxr_wine_driver_install 2 0 0
-    snapshot before
-    driver_args=()
-else
-    cp "$out/before0" "$out/before"
-    cp "$out/before0.w32time" "$out/before.w32time"
-    cp "$out/before0.files" "$out/before.files"
-    driver_args=(/DRIVER=simulator /BUS=ISA /PORT=320 /IRQ=11)
-fi
+cp "$out/before0" "$out/before"
+cp "$out/before0.w32time" "$out/before.w32time"
+cp "$out/before0.files" "$out/before.files"
+driver_args=(/DRIVER=simulator /BUS=ISA /PORT=320 /IRQ=11)
 
 # --- Silent install.
 rc=0; setup install /S "${driver_args[@]}" || rc=$?
@@ -261,13 +262,28 @@ qxr_expect "$out/uninst.reg" "UninstallString +REG_SZ +\"${instdir_win//[\\()]/.
 [ -f "$menu/QxrSet.lnk" ] && [ -f "$menu/QxrCfgNT.lnk" ] && [ -f "$menu/veyla.txt.lnk" ] &&
     qxr_pass "Start menu entries for QxrSet, QxrCfgNT, veyla.txt" ||
     qxr_fail "Start menu entries missing in $menu"
+qxr_expect "$out/install.log" '^Registering the driver$' "setup registered the simulator driver"
+qxr_expect "$out/install.log" '^  CreateService QxrDrv \(\\SystemRoot\\system32\\drivers\\qxrsimdrv\.sys, "QXR Card Simulator"\): error 0$' \
+    "... through the SCM, as QxrDrv with the simulator's file"
+qxr_expect "$out/install.log" '^  start QxrDrv: error 0, state 4$' "... and started it (running)"
+qxr_expect_eq "$(drv_values)" "0x1 0x320 0xb" "driver settings ISA, 0x320, 11 as QxrCfgNT stores them"
+# The driver file setup copied is the package's own build for this Windows (PE machine field:
+# 8664 x86_64, 014c i386); a 32-bit Windows loads no other.
+pe_machine() {
+    local at
+    at=$(od -An -t u4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' ')
+    [ -n "$at" ] && od -An -t x2 -j $((at + 4)) -N 2 "$1" | tr -d ' '
+}
+machine=8664
+[ -z "$x64" ] && machine=014c
+qxr_expect_eq "$(pe_machine "$c/windows/system32/drivers/qxrsimdrv.sys")" "$machine" \
+    "the driver file in system32\\drivers is the $QXR_WINE_ARCH build"
+sums() { (cd "$instdir" && find . -type f -exec md5sum {} + | sort); }
+cp "$instdir/simulator/qxrsimctl.exe" "$(qxr_wine_dir "$QXR_WINE_ARCH")/"
+qxr_wine_simctl simstatus status
+qxr_expect "$out/simstatus.out" '^signature=.*ISA port 0x320, IRQ 11$' \
+    "the driver runs with those settings"
 if [ -n "$x64" ]; then
-    qxr_expect "$out/install.log" '^Registering the driver$' "setup registered the simulator driver"
-    qxr_expect_eq "$(drv_values)" "0x1 0x320 0xb" "driver settings ISA, 0x320, 11 as QxrCfgNT stores them"
-    cp "$instdir/simulator/qxrsimctl.exe" "$(qxr_wine_dir x86_64)/"
-    qxr_wine_simctl simstatus status
-    qxr_expect "$out/simstatus.out" '^signature=.*ISA port 0x320, IRQ 11$' \
-        "the driver runs with those settings"
     # QxrSet from the installation folder: GPS and a heartbeat that steps.
     qxr_wine_run_bg qxrset x86_64 "$instdir/QxrSet.exe"
     for ((i = 0; i < 60; i++)); do
@@ -289,7 +305,6 @@ if [ -n "$x64" ]; then
 
     # --- QxrSet open holds QxrSet.exe and qxrtime.dll: the next version's setup and the
     # uninstaller stop before they change anything, with the "files in use" code.
-    sums() { (cd "$instdir" && find . -type f -exec md5sum {} + | sort); }
     sums >"$out/inuse.before"
     rc=0; setup_exe=$QXR_SETUP_NEXT_EXE setup inuse_upgrade /S || rc=$?
     qxr_expect_eq "$rc" 15 "upgrade with QxrSet open: exit code 15"
@@ -333,31 +348,25 @@ qxr_expect "$out/downgrade.templog" '^Setup stopped: Version 1\.0\.0\.3 is insta
     "setup's log says why"
 qxr_wine_reg query "$uninst" >"$out/downgrade.reg"
 qxr_expect "$out/downgrade.reg" 'DisplayVersion +REG_SZ +1\.0\.0\.3$' "still 1.0.0.3"
-if [ -n "$x64" ]; then
-    qxr_expect_eq "$(drv_values)" "0x1 0x320 0xb" "driver settings kept"
-    # New device settings the driver does not start with (its file damaged meanwhile): setup
-    # stops with 22 and the driver's former settings are back; the files too.
-    drvfile=$c/windows/system32/drivers/qxrsimdrv.sys
-    cp "$drvfile" "$out/qxrsimdrv.sys.good"
-    echo "damaged" >"$drvfile"
-    sums >"$out/newbus.before"
-    rc=0; setup_exe=$QXR_SETUP_NEXT_EXE setup newbus /S /BUS=PCI || rc=$?
-    cp "$out/qxrsimdrv.sys.good" "$drvfile"
-    qxr_expect_eq "$rc" 22 "new device settings the driver does not start with: exit code 22"
-    qxr_expect "$out/newbus.templog" '^  the driver.s settings put back \(1 800 11\)$' "setup's log: the settings put back"
-    qxr_expect_eq "$(drv_values)" "0x1 0x320 0xb" "the driver's former settings (ISA, 0x320, 11) back"
-    sums >"$out/newbus.after"
-    qxr_expect_eq "$(diff "$out/newbus.before" "$out/newbus.after")" "" "the installed files as before"
-    # The service is started again (without its driver it ends at once, as it should).
-    qxr_expect "$out/newbus.templog" '^  start QxrSync: error 0, ' "setup started QxrSync again"
-    qxr_wine_service start QxrDrv >/dev/null
-    qxr_expect_eq "$(state QxrDrv)" "state=4" "the driver runs again with its file back"
-    qxr_wine_service start QxrSync >/dev/null
-else
-    qxr_expect "$out/install.log" '^The driver QxrDrv is registered already: kept as it is$' \
-        "the driver step skipped: QxrDrv registered already"
-    qxr_expect_eq "$(drv_values)" "0x2 0x0 0x0" "driver settings kept"
-fi
+qxr_expect_eq "$(drv_values)" "0x1 0x320 0xb" "driver settings kept"
+# New device settings the driver does not start with (its file damaged meanwhile): setup
+# stops with 22 and the driver's former settings are back; the files too.
+drvfile=$c/windows/system32/drivers/qxrsimdrv.sys
+cp "$drvfile" "$out/qxrsimdrv.sys.good"
+echo "damaged" >"$drvfile"
+sums >"$out/newbus.before"
+rc=0; setup_exe=$QXR_SETUP_NEXT_EXE setup newbus /S /BUS=PCI || rc=$?
+cp "$out/qxrsimdrv.sys.good" "$drvfile"
+qxr_expect_eq "$rc" 22 "new device settings the driver does not start with: exit code 22"
+qxr_expect "$out/newbus.templog" '^  the driver.s settings put back \(1 800 11\)$' "setup's log: the settings put back"
+qxr_expect_eq "$(drv_values)" "0x1 0x320 0xb" "the driver's former settings (ISA, 0x320, 11) back"
+sums >"$out/newbus.after"
+qxr_expect_eq "$(diff "$out/newbus.before" "$out/newbus.after")" "" "the installed files as before"
+# The service is started again (without its driver it ends at once, as it should).
+qxr_expect "$out/newbus.templog" '^  start QxrSync: error 0, ' "setup started QxrSync again"
+qxr_wine_service start QxrDrv >/dev/null
+qxr_expect_eq "$(state QxrDrv)" "state=4" "the driver runs again with its file back"
+qxr_wine_service start QxrSync >/dev/null
 
 # --- Silent uninstall: everything as before, and done when uninstall.exe returns.
 rc=$(uninstall uninstall /S)
@@ -368,11 +377,7 @@ qxr_expect "$out/uninstall.templog" '^QXR Time Reference 1\.0\.0\.3 .* uninstall
 qxr_expect "$out/uninstall.templog" '^  ".*QxrSync\.exe" -u: exit code 0$' "the uninstaller removed the service with QxrSync -u"
 qxr_expect "$out/uninstall.templog" '^QxrSync removed\.$' "QxrSync -u's output in the uninstaller's log"
 qxr_expect_eq "$(state QxrSync)" "error=1060" "the QxrSync service is gone"
-if [ -n "$x64" ]; then
-    qxr_expect_eq "$(state QxrDrv)" "error=1060" "the driver setup registered is gone"
-else
-    qxr_expect_eq "$(state QxrDrv)" "state=4" "the driver registered before setup stays"
-fi
+qxr_expect_eq "$(state QxrDrv)" "error=1060" "the driver setup registered is gone"
 qxr_expect_eq "$(value "$services"'\W32Time' Start):$(state W32Time)" "0x2:state=4" \
     "W32Time automatic and running again"
 snapshot after
