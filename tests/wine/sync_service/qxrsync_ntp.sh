@@ -221,13 +221,14 @@ fi
 qxr_wine_simctl holdover reference clock gps on
 sleep 2
 r1=$(ntplib_query)
-sleep 4
+sleep 10
 r2=$(ntplib_query)
 qxr_expect_eq "$(field "$r1" li)/$(field "$r1" stratum)/$(field "$r2" li)/$(field "$r2" stratum)" 0/1/0/1 \
     "on-board clock: LI 0, stratum 1 in both queries"
 d1=$(to_us "$(field "$r1" root_dispersion)") d2=$(to_us "$(field "$r2" root_dispersion)")
-# 15 ppm of 4 s is 60 us; the field's unit is 15 us.
-qxr_expect_range "$((d2 - d1))" 30 200 "on-board clock: root dispersion grew between the queries (us)"
+# 15 ppm of 10 s is 150 us (the field's unit is 15 us); the line's slope error carried past
+# its newest reading (a second at most here) moves each query's figure by up to about 50 us.
+qxr_expect_range "$((d2 - d1))" 60 300 "on-board clock: root dispersion grew between the queries (us)"
 
 # --- Reference none: unsynchronised, and every client refuses it.
 qxr_wine_simctl none reference none
