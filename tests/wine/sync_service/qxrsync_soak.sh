@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# QxrSync.exe as a service against the simulator driver for six minutes of real time, the
+# QxrSync.exe as a service against the simulator driver for four minutes of real time, the
 # driver stopped and started once a minute. Each restart of the driver ends the service with
 # event 112 (its handle to the device is dead for good); the test then starts it again, as an
 # administrator would, and it must find the card again (events 105 and 108). The service's
@@ -19,7 +19,7 @@ qxr_wine_require_probe
 qxr_wine_install "$QXR_WINE_ARCH" "$QXRSYNC_EXE" "$QXRTIME_DLL" "$QXR_HANDLES"
 qxr_wine_driver_install 1 0x300 5
 out=$QXR_WINE_DIR
-rounds=${QXR_SOAK_ROUNDS:-6}
+rounds=${QXR_SOAK_ROUNDS:-4}
 
 QXR_WINE_EVENT_TRACES=("$out/install.err" "$out/session.err")
 # handles WHEN: the service's pid and handle count, appended to handles.txt.
