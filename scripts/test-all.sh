@@ -8,8 +8,10 @@ cd "$(dirname "$0")/.."
 results=build/test-results
 rm -rf "$results"
 mkdir -p "$results"
-stages=()     # "name|passed|failed|skipped|status"
+stages=()     # "name|passed|failed|skipped|status|seconds"
 any_failed=0
+stage_start=$SECONDS   # a stage's time runs from the end of the one before, builds apart
+build_seconds=0
 
 # record NAME STATUS [JUNIT [NOSKIP]]: a stage's line for the table; counts from its ctest
 # JUnit file. NOSKIP=1: a stage none of whose tests may skip (native, x86_64 Wine: every
@@ -23,7 +25,8 @@ record() {
     [ "$noskip" = 1 ] && [ "$status" = ok ] && [ "$skipped" -gt 0 ] &&
         status="FAILED ($skipped skipped; none may be)"
     [ "$status" = ok ] || any_failed=1
-    stages+=("$name|${counts// /|}|$status")
+    stages+=("$name|${counts// /|}|$status|$((SECONDS - stage_start))")
+    stage_start=$SECONDS
 }
 
 # ctest_stage [--noskip] NAME CTEST_ARGS...: one ctest run with its JUnit file.
@@ -49,9 +52,12 @@ build() {
     shift
     [ $# -gt 0 ] && targets=(--target "$@")
     echo "=== build: $preset${1:+ ($*)}"
+    local t=$SECONDS
     if cmake --preset "$preset" >/dev/null &&
         cmake --build --preset "$preset" "${targets[@]}"; then
         built[$preset]=1
+        build_seconds=$((build_seconds + SECONDS - t))
+        stage_start=$SECONDS
     else
         built[$preset]=0
         record "build $preset" FAILED
@@ -93,28 +99,30 @@ fi
 [ "${built[mingw-x64]}" = 1 ] && ctest_stage "x86_64 image checks" --test-dir build/mingw-x64 -L native --output-on-failure
 [ "${built[mingw-i686]}" = 1 ] && ctest_stage "i686 image checks" --test-dir build/mingw-i686 -L native --output-on-failure
 
-# Wine tests: each runs in a prefix and wineserver of its own (tests/wine/README.md). The
+# Wine tests: each runs in a prefix, wineserver and display of its own (tests/wine/README.md),
+# so they run side by side; the soak, long and mostly idle, beside two others, the NTP test
+# beside the soak only (tests/wine/harness/wine_test.cmake). The
 # i686 tests use the x86_64 driver of build/mingw-x64 and report SKIPPED, with the reason,
 # where this machine cannot run 32-bit Wine. Every test's output is in
 # build/mingw-*/Testing/Temporary/LastTest.log.
 wine_start=$SECONDS
-[ "${built[mingw-x64]}" = 1 ] && ctest_stage --noskip "Wine tests, x86_64" --test-dir build/mingw-x64 -L wine --output-on-failure
+[ "${built[mingw-x64]}" = 1 ] && ctest_stage --noskip "Wine tests, x86_64" --test-dir build/mingw-x64 -L wine -j3 --output-on-failure
 wine_x64_seconds=$((SECONDS - wine_start))
 wine_start=$SECONDS
 [ "${built[mingw-i686]}" = 1 ] && [ "${built[mingw-x64]}" = 1 ] &&
-    ctest_stage "Wine tests, i686" --test-dir build/mingw-i686 -L wine --output-on-failure
+    ctest_stage "Wine tests, i686" --test-dir build/mingw-i686 -L wine -j2 --output-on-failure
 wine_i686_seconds=$((SECONDS - wine_start))
 echo "=== Wine tests took ${wine_x64_seconds} s (x86_64) and ${wine_i686_seconds} s (i686)"
 grep -h '^[0-9]*: SKIPPED: \|^SKIPPED: ' build/mingw-*/Testing/Temporary/LastTest.log 2>/dev/null |
     sed 's/^[0-9]*: //' | sort | uniq -c
 
 echo
-echo "=== summary"
-printf '%-28s %7s %7s %8s  %s\n' stage passed failed skipped status
+echo "=== summary (the builds took ${build_seconds} s, everything ${SECONDS} s)"
+printf '%-28s %7s %7s %8s %8s  %s\n' stage passed failed skipped seconds status
 total_p=0 total_f=0 total_s=0
 for line in "${stages[@]}"; do
-    IFS='|' read -r name p f s status <<<"$line"
-    printf '%-28s %7s %7s %8s  %s\n' "$name" "$p" "$f" "$s" "$status"
+    IFS='|' read -r name p f s status t <<<"$line"
+    printf '%-28s %7s %7s %8s %8s  %s\n' "$name" "$p" "$f" "$s" "$t" "$status"
     total_p=$((total_p + p)) total_f=$((total_f + f)) total_s=$((total_s + s))
 done
 echo "$total_p passed, $total_f failed, $total_s skipped"

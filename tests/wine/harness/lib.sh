@@ -175,29 +175,31 @@ qxr_wine_prefix() {
     cp -a "$template" "$WINEPREFIX"
 }
 
-# qxr_wine_xvfb_start: a private X display on the first free number from 90; sets DISPLAY.
+# qxr_wine_xvfb_start: a private X display of its own; sets DISPLAY.
 # Call before qxr_wine_server_start, which then lets Wine draw window frames itself.
 qxr_wine_xvfb_start() {
-    local n i
-    for n in $(seq 90 150); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$QXR_WINE_DIR/xvfb.log" 2>&1 &
-        QXR_WINE_XVFB_PID=$!
-        for i in $(seq 1 50); do
-            [ -e "/tmp/.X11-unix/X$n" ] && break
-            kill -0 "$QXR_WINE_XVFB_PID" 2>/dev/null || break
-            sleep 0.1
-        done
-        if kill -0 "$QXR_WINE_XVFB_PID" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then
-            export DISPLAY=":$n"
-            qxr_log "Xvfb on $DISPLAY (pid $QXR_WINE_XVFB_PID)"
-            return 0
-        fi
-        kill "$QXR_WINE_XVFB_PID" 2>/dev/null
-        wait "$QXR_WINE_XVFB_PID" 2>/dev/null
-        QXR_WINE_XVFB_PID=
+    local n= i fd="$QXR_WINE_DIR/xvfb.display"
+    # -displayfd: the server takes the first free display itself and names it, so that tests
+    # running side by side never share one (checking the lock files first would race).
+    rm -f "$fd"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd" >"$QXR_WINE_DIR/xvfb.log" 2>&1 &
+    QXR_WINE_XVFB_PID=$!
+    for i in $(seq 1 100); do
+        n=$(head -n 1 "$fd" 2>/dev/null)
+        [ -n "$n" ] && [ -e "/tmp/.X11-unix/X$n" ] && break
+        n=
+        kill -0 "$QXR_WINE_XVFB_PID" 2>/dev/null || break
+        sleep 0.1
     done
-    echo "FAIL: could not start Xvfb"
+    if [ -n "$n" ] && kill -0 "$QXR_WINE_XVFB_PID" 2>/dev/null; then
+        export DISPLAY=":$n"
+        qxr_log "Xvfb on $DISPLAY (pid $QXR_WINE_XVFB_PID)"
+        return 0
+    fi
+    kill "$QXR_WINE_XVFB_PID" 2>/dev/null
+    wait "$QXR_WINE_XVFB_PID" 2>/dev/null
+    QXR_WINE_XVFB_PID=
+    echo "FAIL: could not start Xvfb (see $QXR_WINE_DIR/xvfb.log)"
     exit 1
 }
 
