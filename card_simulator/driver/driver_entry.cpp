@@ -60,7 +60,11 @@ NTSTATUS Load(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     driver->MajorFunction[IRP_MJ_CREATE] = DispatchOpenClose;
     driver->MajorFunction[IRP_MJ_CLOSE] = DispatchOpenClose;
     driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
+#ifndef QXR_SIMDRV_NO_UNLOAD
     driver->DriverUnload = Unload;
+#else
+    (void)Unload;
+#endif
     return STATUS_SUCCESS;
 }
 

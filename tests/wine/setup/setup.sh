@@ -10,9 +10,9 @@
 #     22 after it has undone its steps, the driver registered and removed through the SCM;
 #   - silent install with the card simulator of the package (ISA 320, interrupt 11), registered
 #     by setup through the SCM, the driver file of the setup's architecture: QxrSync runs and
-#     reports events 100, 105 and 108 "GPS", the Add/Remove Programs entry is there; x86_64:
-#     QxrSet shows GPS and a live heartbeat; with QxrSet open (it holds QxrSet.exe and
-#     qxrtime.dll) an upgrade and an uninstall stop with exit code 15 and change nothing;
+#     reports events 100, 105 and 108 "GPS", the Add/Remove Programs entry is there; QxrSet
+#     shows GPS and a live heartbeat; with QxrSet open (it holds QxrSet.exe and qxrtime.dll)
+#     an upgrade and an uninstall stop with exit code 15 and change nothing;
 #   - RampDuration set to 20, then the setup of the next version over the installed one (an
 #     upgrade): still 20, the driver settings kept, the service running again, the files and
 #     DisplayVersion new; the older setup over it then refused (14); new device settings the
@@ -20,13 +20,14 @@
 #   - silent uninstall, its exit code read from the process (uninstall.exe waits for the
 #     work): the registry (HKLM\SYSTEM and HKLM\SOFTWARE, keys and values), W32Time's settings
 #     and the file system as before the installation;
-#   - x86_64: the interactive setup clicked through on Xvfb (the simulator, QxrCfgNT set to
-#     PCI), then the interactive uninstaller keeping the service's settings (a REG_EXPAND_SZ
+#   - the interactive setup clicked through on Xvfb (a driver file chosen with Browse..., then
+#     the simulator, QxrCfgNT set to PCI), then the interactive uninstaller keeping the service's settings (a REG_EXPAND_SZ
 #     TrackingLog and a REG_MULTI_SZ NtpAllow among them, back with their types); a screenshot
 #     of every page stays in the work directory (setup-*.png, uninstall-*.png).
 # A stand-in W32Time (automatic, running) shows that its start type comes back.
 # Inputs from CTest: QXR_SETUP_EXE, QXR_SETUP_NEXT_EXE (the same files, the next version),
-# QXR_WINPROBE, QXRSET_PROBE, QXR_W32TIME_STUB; QXR_WINE_SVC32 (i686).
+# QXR_WINPROBE, QXRSET_PROBE, QXR_W32TIME_STUB, QXR_PIN_DRIVER (the simulator driver without an
+# unload routine); QXR_WINE_SVC32 (i686).
 . "$QXR_WINE_LIB"
 
 x64=
@@ -38,12 +39,11 @@ qxr_wine_require_arch
 svc=$QXR_WINE_SVC
 [ -z "$x64" ] && svc=${QXR_WINE_SVC32:-}
 qxr_wine_require_files "$QXR_SETUP_EXE" "$QXR_SETUP_NEXT_EXE" "$QXR_WINPROBE" "$QXRSET_PROBE" "$svc" \
+    "$QXR_PIN_DRIVER" \
     "$QXR_WINE_PROBE" "$QXR_W32TIME_STUB"
-if [ -n "$x64" ]; then
-    qxr_wine_require_tools xdotool import
-fi
+qxr_wine_require_tools xdotool import
 qxr_wine_prefix
-[ -n "$x64" ] && qxr_wine_xvfb_start
+qxr_wine_xvfb_start
 qxr_wine_server_start "-all,warn+debugstr,+eventlog,fixme+advapi"
 qxr_wine_require_probe
 qxr_wine_install "$QXR_WINE_ARCH" "$QXR_WINPROBE" "$QXRSET_PROBE" "$QXR_W32TIME_STUB"
@@ -100,10 +100,13 @@ keys() {
 }
 # pending_renames NAME: the files the system deletes at the next restart ($out/NAME.pending);
 # of ours only the uninstaller's own program, moved to %TEMP% (it ran while the work was done).
-pending_renames() {
+pending_list() {
     qxr_wine_reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' \
         /v PendingFileRenameOperations 2>/dev/null | sed -n 's/.*REG_MULTI_SZ *//p' |
         sed 's/\\0/\n/g' | sed '/^$/d' >"$out/$1.pending"
+}
+pending_renames() {
+    pending_list "$1"
     sed 's/^/    [deleted at restart] /' "$out/$1.pending"
     qxr_expect_eq "$(grep -i qxr "$out/$1.pending" | grep -v 'qxr-uninstall-[0-9-]*\.tmp$')" "" \
         "$1: of the product's files only the uninstaller's moved program waits for a restart"
@@ -283,48 +286,47 @@ cp "$instdir/simulator/qxrsimctl.exe" "$(qxr_wine_dir "$QXR_WINE_ARCH")/"
 qxr_wine_simctl simstatus status
 qxr_expect "$out/simstatus.out" '^signature=.*ISA port 0x320, IRQ 11$' \
     "the driver runs with those settings"
-if [ -n "$x64" ]; then
-    # QxrSet from the installation folder: GPS and a heartbeat that steps.
-    qxr_wine_run_bg qxrset x86_64 "$instdir/QxrSet.exe"
-    for ((i = 0; i < 60; i++)); do
-        qxr_wine_run find 30 x86_64 qxrsetprobe.exe find >/dev/null
-        grep -q '^dialog caption=' "$out/find.out" && break
-        sleep 0.5
-    done
-    sleep 2
-    qxr_wine_run set1 30 x86_64 qxrsetprobe.exe controls heartbeat >/dev/null
-    sleep 1
-    qxr_wine_run set2 30 x86_64 qxrsetprobe.exe controls heartbeat >/dev/null
-    import -window root "$out/qxrset.png" 2>/dev/null
-    qxr_expect "$out/set2.out" '^control id=1006 .* text=GPS$' "QxrSet: reference GPS"
-    beat1=$(sed -n 's/^heartbeat=//p' "$out/set1.out")
-    beat2=$(sed -n 's/^heartbeat=//p' "$out/set2.out")
-    [ -n "$beat1" ] && [ -n "$beat2" ] && [ "$beat1" != "$beat2" ] &&
-        qxr_pass "QxrSet: the heartbeat steps ($beat1, $beat2)" ||
-        qxr_fail "QxrSet: the heartbeat did not step ($beat1, $beat2)"
+arch=$QXR_WINE_ARCH
+# QxrSet from the installation folder: GPS and a heartbeat that steps.
+qxr_wine_run_bg qxrset "$arch" "$instdir/QxrSet.exe"
+for ((i = 0; i < 60; i++)); do
+    qxr_wine_run find 30 "$arch" qxrsetprobe.exe find >/dev/null
+    grep -q '^dialog caption=' "$out/find.out" && break
+    sleep 0.5
+done
+sleep 2
+qxr_wine_run set1 30 "$arch" qxrsetprobe.exe controls heartbeat >/dev/null
+sleep 1
+qxr_wine_run set2 30 "$arch" qxrsetprobe.exe controls heartbeat >/dev/null
+import -window root "$out/qxrset.png" 2>/dev/null
+qxr_expect "$out/set2.out" '^control id=1006 .* text=GPS$' "QxrSet: reference GPS"
+beat1=$(sed -n 's/^heartbeat=//p' "$out/set1.out")
+beat2=$(sed -n 's/^heartbeat=//p' "$out/set2.out")
+[ -n "$beat1" ] && [ -n "$beat2" ] && [ "$beat1" != "$beat2" ] &&
+    qxr_pass "QxrSet: the heartbeat steps ($beat1, $beat2)" ||
+    qxr_fail "QxrSet: the heartbeat did not step ($beat1, $beat2)"
 
-    # --- QxrSet open holds QxrSet.exe and qxrtime.dll: the next version's setup and the
-    # uninstaller stop before they change anything, with the "files in use" code.
-    sums >"$out/inuse.before"
-    rc=0; setup_exe=$QXR_SETUP_NEXT_EXE setup inuse_upgrade /S || rc=$?
-    qxr_expect_eq "$rc" 15 "upgrade with QxrSet open: exit code 15"
-    qxr_expect "$out/inuse_upgrade.templog" '^Setup stopped: Files in .* are in use: QxrSet\.exe\. Close QxrSet and run setup again\. Nothing was changed\.$' \
-        "setup's log names the files in use"
-    rc=$(uninstall inuse_uninstall /S)
-    qxr_expect_eq "$rc" 15 "uninstall with QxrSet open: exit code 15 (from the process)"
-    qxr_expect "$out/inuse_uninstall.templog" '^Uninstall stopped: Files in .* are in use: QxrSet\.exe\.' \
-        "the uninstaller's log names the files in use"
-    sums >"$out/inuse.after"
-    qxr_expect_eq "$(diff "$out/inuse.before" "$out/inuse.after")" "" "the installed files unchanged"
-    qxr_wine_reg query "$uninst" >"$out/inuse.reg"
-    qxr_expect "$out/inuse.reg" 'DisplayVersion +REG_SZ +1\.0\.0\.2$' "the Add/Remove entry unchanged"
-    qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync still installed and running"
-    xid=$(xdotool search --onlyvisible --name '^QXRSET' 2>/dev/null | head -n 1)
-    xdotool windowfocus "$xid" key Escape 2>/dev/null
-    rc=0; qxr_wine_wait_bg qxrset 30 >/dev/null || rc=$?
-    qxr_expect_eq "$rc" 0 "QxrSet closed (its files are replaced next)"
+# --- QxrSet open holds QxrSet.exe and qxrtime.dll: the next version's setup and the
+# uninstaller stop before they change anything, with the "files in use" code.
+sums >"$out/inuse.before"
+rc=0; setup_exe=$QXR_SETUP_NEXT_EXE setup inuse_upgrade /S || rc=$?
+qxr_expect_eq "$rc" 15 "upgrade with QxrSet open: exit code 15"
+qxr_expect "$out/inuse_upgrade.templog" '^Setup stopped: Files in .* are in use: QxrSet\.exe\. Close QxrSet and run setup again\. Nothing was changed\.$' \
+    "setup's log names the files in use"
+rc=$(uninstall inuse_uninstall /S)
+qxr_expect_eq "$rc" 15 "uninstall with QxrSet open: exit code 15 (from the process)"
+qxr_expect "$out/inuse_uninstall.templog" '^Uninstall stopped: Files in .* are in use: QxrSet\.exe\.' \
+    "the uninstaller's log names the files in use"
+sums >"$out/inuse.after"
+qxr_expect_eq "$(diff "$out/inuse.before" "$out/inuse.after")" "" "the installed files unchanged"
+qxr_wine_reg query "$uninst" >"$out/inuse.reg"
+qxr_expect "$out/inuse.reg" 'DisplayVersion +REG_SZ +1\.0\.0\.2$' "the Add/Remove entry unchanged"
+qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync still installed and running"
+xid=$(xdotool search --onlyvisible --name '^QXRSET' 2>/dev/null | head -n 1)
+xdotool windowfocus "$xid" key Escape 2>/dev/null
+rc=0; qxr_wine_wait_bg qxrset 30 >/dev/null || rc=$?
+qxr_expect_eq "$rc" 0 "QxrSet closed (its files are replaced next)"
 
-fi
 # --- Upgrade: the setup of the next version (the same files) over the installed one replaces
 # the files and keeps the operator's parameters; the older setup is then refused.
 qxr_wine_reg add "$sync_params" /v RampDuration /t REG_DWORD /d 20 /f >/dev/null
@@ -384,95 +386,127 @@ snapshot after
 compare "after uninstall" "$out/before" "$out/after"
 pending_renames after
 
-if [ -n "$x64" ]; then
-    # --- The interactive setup, page by page.
-    page() { # page NAME SHOT: waits for the setup's window, a screenshot, its controls
-        winprobe "$1" waitpart 'QXR Time Reference' 30 dump >/dev/null
-        sleep 0.5
-        import -window root "$out/$2.png" 2>/dev/null
-    }
-    next() { winprobe "$1" waitpart 'QXR Time Reference' 10 click 1 >/dev/null; }
-    qxr_wine_run_bg gui x86_64 "$QXR_SETUP_EXE"
-    page page1 setup-1-folder
-    qxr_expect "$out/page1.out" "text=${instdir_win//\\/\\\\\\\\}\$" "page 1: the folder, under Program Files"
-    next next1
-    page page2 setup-2-driver
-    qxr_expect "$out/page2.out" 'text=Use the card simulator instead' "page 2: the driver, the simulator offered"
-    winprobe sim waitpart 'QXR Time Reference' 10 click 1203 >/dev/null
-    next next2
-    if winprobe cfgnt wait 'QXR Device Settings' 60 choose 1002 0 dump >/dev/null; then
-        import -window root "$out/setup-3-qxrcfgnt.png" 2>/dev/null
-        winprobe cfgntok wait 'QXR Device Settings' 5 click 1 gone 30 >/dev/null
-        qxr_pass "page 3: setup runs QxrCfgNT"
-    else
-        qxr_fail "page 3: no QxrCfgNT dialog"
-    fi
-    # until_shown NAME REGEX: the setup's window until a control matches (up to a minute).
-    until_shown() {
-        for ((i = 0; i < 60; i++)); do
-            winprobe "$1" waitpart 'QXR Time Reference' 5 dump >/dev/null
-            grep -qE "$2" "$out/$1.out" && break
-            sleep 1
-        done
-        sleep 0.5
-    }
-    until_shown done 'id=1006 class=Static enabled=1 text=Completed$'
-    import -window root "$out/setup-4-steps.png" 2>/dev/null
-    qxr_expect "$out/done.out" 'text=Installation Complete$' "page 4: every step done"
-    next next4
-    until_shown fin 'text=&Finish$'
-    import -window root "$out/setup-5-finish.png" 2>/dev/null
-    qxr_expect "$out/fin.out" 'text=&Finish$' "page 5: setup finished"
-    next next5
-    rc=0; qxr_wine_wait_bg gui 30 || rc=$?
-    qxr_expect_eq "$rc" 0 "interactive setup: exit code 0"
-    qxr_expect_eq "$(drv_values)" "0x2 0x0 0x0" "QxrCfgNT stored PCI"
-    qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync runs after the interactive setup"
-
-    # --- The interactive uninstaller, keeping the service's settings; an operator's file in
-    # the folder (a tracking log) stays with it.
-    qxr_wine_reg add "$sync_params" /v RampDuration /t REG_DWORD /d 20 /f >/dev/null
-    # A tracking log under an environment variable and the NTP server's networks: kept with
-    # their types (as REG_SZ the first would be refused as relative, the second be empty).
-    qxr_wine_reg add "$sync_params" /v TrackingLog /t REG_EXPAND_SZ \
-        /d '%SystemRoot%\Temp\qxr-tracking.log' /f >/dev/null
-    qxr_wine_reg add "$sync_params" /v NtpAllow /t REG_MULTI_SZ /d '127.0.0.0/8\0192.168.1.0/24' /f >/dev/null
-    echo "operator's tracking log" >"$instdir/tracking.log"
-    qxr_wine_run_bg ungui x86_64 "$instdir/uninstall.exe"
-    page unpage1 uninstall-1-keep
-    qxr_expect "$out/unpage1.out" "text=Keep the time synchronizer's settings" "uninstall page 1: keep the settings"
-    winprobe keep waitpart 'QXR Time Reference' 10 click 1201 >/dev/null
-    import -window root "$out/uninstall-1-keep.png" 2>/dev/null
-    next unnext1
-    until_shown unfin 'class=Button enabled=1 text=&Close$'
-    import -window root "$out/uninstall-2-done.png" 2>/dev/null
-    qxr_expect "$out/unfin.out" 'text=&Close$' "uninstall page 2: done"
-    next unnext2
-    qxr_wine_wait_bg ungui 10 >/dev/null
-    for ((i = 0; i < 20; i++)); do
-        templog qxr-uninstall.log ungui >/dev/null
-        grep -q '^Uninstall finished' "$out/ungui.templog" 2>/dev/null && break
-        sleep 0.5
-    done
-    sleep 2
-    qxr_expect "$out/ungui.templog" '^Keeping the service.s parameters in HKLM' "the uninstaller keeps the settings"
-    qxr_expect "$out/ungui.templog" '^Uninstall finished, exit code 0$' "interactive uninstall: exit code 0"
-    qxr_expect_eq "$(value 'HKLM\Software\Quoxar\QXR\QxrSync Parameters' RampDuration)" "0x14" \
-        "the service's settings kept (RampDuration 20)"
-    qxr_expect_eq "$(state QxrSync)" "error=1060" "the QxrSync service is gone"
-    qxr_expect_eq "$(ls "$instdir")" "tracking.log" "only the operator's tracking log stays in the folder"
-
-    # --- Setup again: the kept settings come back.
-    rc=0; setup again /S "${driver_args[@]}" || rc=$?
-    qxr_expect_eq "$rc" 0 "setup after an uninstall that kept the settings: exit code 0"
-    qxr_expect_eq "$(value "$sync_params" RampDuration)" "0x14" "the kept RampDuration 20 is back"
-    qxr_wine_reg query "$sync_params" >"$out/again.reg"
-    qxr_expect "$out/again.reg" '^ +TrackingLog +REG_EXPAND_SZ +%SystemRoot%\\Temp\\qxr-tracking\.log$' \
-        "the kept TrackingLog is back as REG_EXPAND_SZ"
-    qxr_expect "$out/again.reg" '^ +NtpAllow +REG_MULTI_SZ +127\.0\.0\.0/8\\0192\.168\.1\.0/24$' \
-        "the kept NtpAllow is back as REG_MULTI_SZ with both networks"
-    qxr_expect_no_key 'HKLM\Software\Quoxar' "the kept copy is gone (no key HKLM\\Software\\Quoxar)"
+# --- The interactive setup, page by page.
+page() { # page NAME SHOT: waits for the setup's window, a screenshot, its controls
+    winprobe "$1" waitpart 'QXR Time Reference' 30 dump >/dev/null
+    sleep 0.5
+    import -window root "$out/$2.png" 2>/dev/null
+}
+next() { winprobe "$1" waitpart 'QXR Time Reference' 10 click 1 >/dev/null; }
+qxr_wine_run_bg gui "$arch" "$QXR_SETUP_EXE"
+page page1 setup-1-folder
+qxr_expect "$out/page1.out" "text=${instdir_win//\\/\\\\\\\\}\$" "page 1: the folder, under Program Files"
+next next1
+page page2 setup-2-driver
+qxr_expect "$out/page2.out" 'text=Use the card simulator instead' "page 2: the driver, the simulator offered"
+# Browse...: the file dialog (on the win32 setup GetOpenFileNameA with the size NT 4.0's
+# comdlg32 accepts) fills the field with the file chosen in it.
+mkdir -p "$c/cards"
+cp "$QXR_PIN_DRIVER" "$c/cards/qxrpindrv.sys"
+winprobe browse waitpart 'QXR Time Reference' 10 click 1202 >/dev/null
+if winprobe opendlg wait Open 20 dump >/dev/null; then
+    import -window root "$out/setup-2-browse.png" 2>/dev/null
+    # The file name box: edt1 (1152) in the NT 4.0-style dialog, cmb13 (1148) in Explorer's.
+    name_id=$(grep -oE '^control id=(1152|1148) ' "$out/opendlg.out" | grep -oE '[0-9]+' | head -n 1)
+    winprobe openok wait Open 5 settext "${name_id:-1152}" 'C:\cards\qxrpindrv.sys' click 1 gone 20 >/dev/null ||
+        winprobe opencancel wait Open 5 click 2 gone 10 >/dev/null
+    winprobe page2b waitpart 'QXR Time Reference' 10 dump >/dev/null
+    qxr_expect "$out/page2b.out" '^control id=1201 class=Edit enabled=1 text=C:\\\\cards\\\\qxrpindrv\.sys$' \
+        "page 2: Browse... puts the chosen file in the field"
+else
+    qxr_fail "page 2: Browse... opened no file dialog"
 fi
+winprobe sim waitpart 'QXR Time Reference' 10 click 1203 >/dev/null
+next next2
+if winprobe cfgnt wait 'QXR Device Settings' 60 choose 1002 0 dump >/dev/null; then
+    import -window root "$out/setup-3-qxrcfgnt.png" 2>/dev/null
+    winprobe cfgntok wait 'QXR Device Settings' 5 click 1 gone 30 >/dev/null
+    qxr_pass "page 3: setup runs QxrCfgNT"
+else
+    qxr_fail "page 3: no QxrCfgNT dialog"
+fi
+# until_shown NAME REGEX: the setup's window until a control matches (up to a minute).
+until_shown() {
+    for ((i = 0; i < 60; i++)); do
+        winprobe "$1" waitpart 'QXR Time Reference' 5 dump >/dev/null
+        grep -qE "$2" "$out/$1.out" && break
+        sleep 1
+    done
+    sleep 0.5
+}
+until_shown done 'id=1006 class=Static enabled=1 text=Completed$'
+import -window root "$out/setup-4-steps.png" 2>/dev/null
+qxr_expect "$out/done.out" 'text=Installation Complete$' "page 4: every step done"
+next next4
+until_shown fin 'text=&Finish$'
+import -window root "$out/setup-5-finish.png" 2>/dev/null
+qxr_expect "$out/fin.out" 'text=&Finish$' "page 5: setup finished"
+next next5
+rc=0; qxr_wine_wait_bg gui 30 || rc=$?
+qxr_expect_eq "$rc" 0 "interactive setup: exit code 0"
+qxr_expect_eq "$(drv_values)" "0x2 0x0 0x0" "QxrCfgNT stored PCI"
+qxr_expect_eq "$(state QxrSync)" "state=4" "QxrSync runs after the interactive setup"
+
+# --- The interactive uninstaller, keeping the service's settings; an operator's file in
+# the folder (a tracking log) stays with it.
+qxr_wine_reg add "$sync_params" /v RampDuration /t REG_DWORD /d 20 /f >/dev/null
+# A tracking log under an environment variable and the NTP server's networks: kept with
+# their types (as REG_SZ the first would be refused as relative, the second be empty).
+qxr_wine_reg add "$sync_params" /v TrackingLog /t REG_EXPAND_SZ \
+    /d '%SystemRoot%\Temp\qxr-tracking.log' /f >/dev/null
+qxr_wine_reg add "$sync_params" /v NtpAllow /t REG_MULTI_SZ /d '127.0.0.0/8\0192.168.1.0/24' /f >/dev/null
+echo "operator's tracking log" >"$instdir/tracking.log"
+qxr_wine_run_bg ungui "$arch" "$instdir/uninstall.exe"
+page unpage1 uninstall-1-keep
+qxr_expect "$out/unpage1.out" "text=Keep the time synchronizer's settings" "uninstall page 1: keep the settings"
+winprobe keep waitpart 'QXR Time Reference' 10 click 1201 >/dev/null
+import -window root "$out/uninstall-1-keep.png" 2>/dev/null
+next unnext1
+until_shown unfin 'class=Button enabled=1 text=&Close$'
+import -window root "$out/uninstall-2-done.png" 2>/dev/null
+qxr_expect "$out/unfin.out" 'text=&Close$' "uninstall page 2: done"
+next unnext2
+qxr_wine_wait_bg ungui 10 >/dev/null
+for ((i = 0; i < 20; i++)); do
+    templog qxr-uninstall.log ungui >/dev/null
+    grep -q '^Uninstall finished' "$out/ungui.templog" 2>/dev/null && break
+    sleep 0.5
+done
+sleep 2
+qxr_expect "$out/ungui.templog" '^Keeping the service.s parameters in HKLM' "the uninstaller keeps the settings"
+qxr_expect "$out/ungui.templog" '^Uninstall finished, exit code 0$' "interactive uninstall: exit code 0"
+qxr_expect_eq "$(value 'HKLM\Software\Quoxar\QXR\QxrSync Parameters' RampDuration)" "0x14" \
+    "the service's settings kept (RampDuration 20)"
+qxr_expect_eq "$(state QxrSync)" "error=1060" "the QxrSync service is gone"
+qxr_expect_eq "$(ls "$instdir")" "tracking.log" "only the operator's tracking log stays in the folder"
+
+# --- Setup again: the kept settings come back. The card's driver this time is the one chosen
+# with Browse... above, which the system cannot stop (no unload routine).
+rc=0; setup again /S '/DRIVER=C:\cards\qxrpindrv.sys' /BUS=ISA /PORT=320 /IRQ=11 || rc=$?
+qxr_expect_eq "$rc" 0 "setup after an uninstall that kept the settings: exit code 0"
+qxr_expect_eq "$(value "$sync_params" RampDuration)" "0x14" "the kept RampDuration 20 is back"
+qxr_wine_reg query "$sync_params" >"$out/again.reg"
+qxr_expect "$out/again.reg" '^ +TrackingLog +REG_EXPAND_SZ +%SystemRoot%\\Temp\\qxr-tracking\.log$' \
+    "the kept TrackingLog is back as REG_EXPAND_SZ"
+qxr_expect "$out/again.reg" '^ +NtpAllow +REG_MULTI_SZ +127\.0\.0\.0/8\\0192\.168\.1\.0/24$' \
+    "the kept NtpAllow is back as REG_MULTI_SZ with both networks"
+qxr_expect_no_key 'HKLM\Software\Quoxar' "the kept copy is gone (no key HKLM\\Software\\Quoxar)"
+
+# --- Uninstall with that driver: all the rest goes; the driver, marked for deletion, goes at
+# the next restart, and the exit code says so (3010; Wine hands the parent its low byte, 194).
+rc=$(uninstall pinned /S)
+qxr_expect_eq "$rc" 194 "uninstall with a driver that cannot stop: exit code 3010 (194 on this side)"
+qxr_expect "$out/pinned.templog" '^QxrDrv is still loaded: it goes at the next restart$' \
+    "the uninstaller's log: the driver goes at the next restart"
+qxr_expect "$out/pinned.templog" '^Uninstall finished, exit code 3010$' "... and exit code 3010"
+qxr_expect_eq "$(state QxrSync)" "error=1060" "the QxrSync service is gone"
+qxr_expect_eq "$(ls "$instdir")" "tracking.log" "the files are gone (the operator's tracking log stays)"
+pin=$c/windows/system32/drivers/qxrpindrv.sys
+pending_list pinned
+[ ! -e "$pin" ] || grep -qi 'drivers\\qxrpindrv\.sys$' "$out/pinned.pending" &&
+    qxr_pass "the driver's file is gone or deleted at the next restart" ||
+    qxr_fail "the driver's file stays for good ($pin, pending: $(cat "$out/pinned.pending"))"
+
 echo "--- events of the run:"
 qxr_wine_events | sed 's/^/    /'
 qxr_wine_finish

@@ -10,6 +10,8 @@
 //                             for a combo box also "items=a|b|c sel=N"
 //   choose ID INDEX           selects an entry of a drop-down list and notifies the dialog
 //                             as a confirmed choice (CBN_SELENDOK)
+//   settext ID TEXT           types TEXT into an edit control (as WM_SETTEXT), or into the
+//                             edit inside a combo box
 //   click ID                  clicks a button (ignored by a disabled one, as for a user);
 //                             ID may also be a control of a page inside the window
 //   close                     WM_CLOSE to the window (its close box)
@@ -160,8 +162,28 @@ int main(int argc, char** argv) {
                          reinterpret_cast<LPARAM>(combo));
             std::printf("chose %s %s\n", argv[i + 1], argv[i + 2]);
             i += 2;
+        } else if (command == "settext" && window != nullptr && i + 2 < argc) {
+            HWND edit = Control(window, argv[i + 1]);
+            if (edit == nullptr) return 1;
+            // A combo box with an edit field (a file dialog's name box) has it inside.
+            HWND inner = FindWindowExA(edit, nullptr, "Edit", nullptr);
+            for (HWND box = edit; inner == nullptr && box != nullptr;) {
+                box = FindWindowExA(box, nullptr, "ComboBox", nullptr);
+                if (box != nullptr) inner = FindWindowExA(box, nullptr, "Edit", nullptr);
+            }
+            if (inner != nullptr) edit = inner;
+            DWORD_PTR done = 0;
+            SendMessageTimeoutA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[i + 2]),
+                                SMTO_ABORTIFHUNG, 5000, &done);
+            std::printf("set %s text=%s\n", argv[i + 1], Escaped(TextOf(edit)).c_str());
+            i += 2;
         } else if (command == "click" && window != nullptr && i + 1 < argc) {
-            HWND button = Control(window, argv[i + 1]);
+            // A button of that id first: a file dialog's toolbar has the id of its OK button.
+            HWND button = nullptr;
+            while ((button = FindWindowExA(window, button, "Button", nullptr)) != nullptr) {
+                if (GetDlgCtrlID(button) == std::atoi(argv[i + 1])) break;
+            }
+            if (button == nullptr) button = Control(window, argv[i + 1]);
             if (button == nullptr) return 1;
             PostMessageA(button, BM_CLICK, 0, 0);
             std::printf("clicked %s\n", argv[i + 1]);
