@@ -6,8 +6,8 @@
 # QXR_WINE_SVC, QXR_SIM_DRIVER, QXR_WINE_WORK_ROOT) plus ENV. Exit status 77 counts as
 # skipped. The Wine stages run their tests side by side (ctest -j): each test has its own
 # prefix, wineserver and display. PROCESSORS 2 keeps a test that measures time or CPU from
-# running beside another busy one; FIRST starts a long, mostly idle test before the others, so
-# that they run beside it. In the i686 tree the driver and the service control come from the x86_64 tree
+# running beside another busy one; FIRST starts a long test before the others, so that they
+# run beside it rather than it alone at the end. In the i686 tree the driver and the service control come from the x86_64 tree
 # (QXR_X64_BUILD_DIR): the tests' prefix is a 64-bit one, which loads only the x86_64 driver;
 # a test that asks for a 32-bit-only prefix gets the i686 service control (QXR_WINE_SVC32).
 # See tests/wine/README.md.

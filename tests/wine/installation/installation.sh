@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The whole product as an administrator installs it: the x86_64 release package unpacked into
-# C:\Program Files of a fresh prefix that reports Windows NT 4.0, and then only the steps that
-# veyla.txt gives, typed in the package's directory, with the card simulator in place of the
-# card's driver: read veyla.txt (Veyla), copy the driver, Ondrak, the parameters key created
+# The whole product as an administrator installs it: the release package unpacked into
+# C:\Program Files of a fresh prefix that reports Windows NT 4.0 (x86_64: a 64-bit prefix; i686:
+# a 32-bit-only one, as 32-bit NT 4.0 has it, with the package's i686 simulator driver), and
+# then only the steps that veyla.txt gives, typed in the package's directory, with the card
+# simulator in place of the card's driver: read veyla.txt (Veyla), copy the driver, Ondrak, the parameters key created
 # with reg add, QxrCfgNT (ISA 320 with interrupt 11; it starts the driver), the card
 # put 2.5 s ahead with qxrsimctl, QxrSync -i, QxrSet, net stop / net start QxrSync, then
 # removal in reverse order (QxrSync -u, Ondrak QxrDrv). What the service did is read from its
@@ -10,12 +11,17 @@
 # is compared with its state before the installation: only the event source that the product
 # documents as kept may stay. Screenshots veyla.png, qxrcfgnt.png, qxrset.png stay in the
 # work directory.
-# Inputs from CTest: QXR_PACKAGE_ZIP, QXR_WINPROBE, QXRSET_PROBE, QXR_CMAKE.
+# Inputs from CTest: QXR_PACKAGE_ZIP, QXR_WINPROBE, QXRSET_PROBE, QXR_CMAKE; QXR_WINE_SVC32 (i686).
 . "$QXR_WINE_LIB"
 
+svc=$QXR_WINE_SVC
+if [ "$QXR_WINE_ARCH" = i686 ]; then
+    export QXR_WINE_PREFIX_ARCH=win32
+    svc=${QXR_WINE_SVC32:-}
+fi
 qxr_wine_init installation
 qxr_wine_require_arch
-qxr_wine_require_files "$QXR_PACKAGE_ZIP" "$QXR_WINPROBE" "$QXRSET_PROBE" "$QXR_WINE_SVC" \
+qxr_wine_require_files "$QXR_PACKAGE_ZIP" "$QXR_WINPROBE" "$QXRSET_PROBE" "$svc" \
     "$QXR_WINE_PROBE"
 qxr_wine_require_tools xdotool import
 qxr_wine_prefix
@@ -26,7 +32,7 @@ qxr_wine_require_probe
 qxr_wine_install "$QXR_WINE_ARCH" "$QXR_WINPROBE" "$QXRSET_PROBE"
 qxr_wine_reg add 'HKCU\Software\Wine' /v Version /d nt40 /f >/dev/null
 out=$QXR_WINE_DIR
-loader=$(qxr_wine_loader x86_64)
+loader=$(qxr_wine_loader "$QXR_WINE_ARCH")
 services='HKLM\SYSTEM\CurrentControlSet\Services'
 drv_params="$services"'\QxrDrv\Parameters'
 
