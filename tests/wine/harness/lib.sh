@@ -588,3 +588,27 @@ qxr_wine_finish() {
     echo "RESULT: all expectations met"
     exit 0
 }
+
+# qxr_wine_qxrset_live ARCH: QxrSet, started by the test, shows its dialog with the reference
+# GPS and a heartbeat that steps; its controls stay in set1.out and set2.out (a second apart),
+# the screen in qxrset.png.
+qxr_wine_qxrset_live() {
+    local arch=$1 out=$QXR_WINE_DIR i beat1 beat2
+    for ((i = 0; i < 60; i++)); do
+        qxr_wine_run find 30 "$arch" qxrsetprobe.exe find >/dev/null
+        grep -q '^dialog caption=' "$out/find.out" && break
+        sleep 0.5
+    done
+    qxr_expect "$out/find.out" '^dialog caption=QXRSET' "QxrSet shows its dialog"
+    sleep 2
+    qxr_wine_run set1 30 "$arch" qxrsetprobe.exe controls heartbeat >/dev/null
+    sleep 1
+    qxr_wine_run set2 30 "$arch" qxrsetprobe.exe controls heartbeat >/dev/null
+    import -window root "$out/qxrset.png" 2>/dev/null
+    qxr_expect "$out/set2.out" '^control id=1006 .* text=GPS$' "QxrSet: reference GPS"
+    beat1=$(sed -n 's/^heartbeat=//p' "$out/set1.out")
+    beat2=$(sed -n 's/^heartbeat=//p' "$out/set2.out")
+    [ -n "$beat1" ] && [ -n "$beat2" ] && [ "$beat1" != "$beat2" ] &&
+        qxr_pass "QxrSet: the heartbeat steps ($beat1, $beat2)" ||
+        qxr_fail "QxrSet: the heartbeat did not step ($beat1, $beat2)"
+}

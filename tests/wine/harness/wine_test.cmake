@@ -1,5 +1,5 @@
 # qxr_add_wine_test(NAME SCRIPT [ARGS arg...] [ENV VAR=value...] [TIMEOUT seconds]
-#                   [PROCESSORS n] [FIRST])
+#                   [PROCESSORS n] [FIRST] [FIXTURES fixture...])
 #
 # Registers the Wine test wine_<arch>_<NAME> (label "wine"): `bash SCRIPT ARGS...` with the
 # harness's inputs in its environment (QXR_WINE_LIB, QXR_WINE_ARCH, QXR_WINE_PROBE,
@@ -7,7 +7,8 @@
 # skipped. The Wine stages run their tests side by side (ctest -j): each test has its own
 # prefix, wineserver and display. PROCESSORS 2 keeps a test that measures time or CPU from
 # running beside another busy one; FIRST starts a long test before the others, so that they
-# run beside it rather than it alone at the end. In the i686 tree the driver and the service control come from the x86_64 tree
+# run beside it rather than it alone at the end. FIXTURES: the CTest fixtures the test
+# requires. In the i686 tree the driver and the service control come from the x86_64 tree
 # (QXR_X64_BUILD_DIR): the tests' prefix is a 64-bit one, which loads only the x86_64 driver;
 # a test that asks for a 32-bit-only prefix gets the i686 service control (QXR_WINE_SVC32).
 # See tests/wine/README.md.
@@ -16,7 +17,7 @@ set(QXR_X64_BUILD_DIR "${CMAKE_SOURCE_DIR}/build/mingw-x64" CACHE PATH
     "x86_64 Windows build tree that provides qxrsimdrv.sys and qxrsvc.exe to the i686 Wine tests")
 
 function(qxr_add_wine_test name script)
-    cmake_parse_arguments(ARG "FIRST" "TIMEOUT;PROCESSORS" "ARGS;ENV" ${ARGN})
+    cmake_parse_arguments(ARG "FIRST" "TIMEOUT;PROCESSORS" "ARGS;ENV;FIXTURES" ${ARGN})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
@@ -47,6 +48,9 @@ function(qxr_add_wine_test name script)
         LABELS wine SKIP_RETURN_CODE 77 TIMEOUT ${ARG_TIMEOUT})
     if(ARG_PROCESSORS)
         set_tests_properties(${test} PROPERTIES PROCESSORS ${ARG_PROCESSORS})
+    endif()
+    if(ARG_FIXTURES)
+        set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED "${ARG_FIXTURES}")
     endif()
     if(ARG_FIRST)
         set_tests_properties(${test} PROPERTIES COST 100000)

@@ -289,22 +289,7 @@ qxr_expect "$out/simstatus.out" '^signature=.*ISA port 0x320, IRQ 11$' \
 arch=$QXR_WINE_ARCH
 # QxrSet from the installation folder: GPS and a heartbeat that steps.
 qxr_wine_run_bg qxrset "$arch" "$instdir/QxrSet.exe"
-for ((i = 0; i < 60; i++)); do
-    qxr_wine_run find 30 "$arch" qxrsetprobe.exe find >/dev/null
-    grep -q '^dialog caption=' "$out/find.out" && break
-    sleep 0.5
-done
-sleep 2
-qxr_wine_run set1 30 "$arch" qxrsetprobe.exe controls heartbeat >/dev/null
-sleep 1
-qxr_wine_run set2 30 "$arch" qxrsetprobe.exe controls heartbeat >/dev/null
-import -window root "$out/qxrset.png" 2>/dev/null
-qxr_expect "$out/set2.out" '^control id=1006 .* text=GPS$' "QxrSet: reference GPS"
-beat1=$(sed -n 's/^heartbeat=//p' "$out/set1.out")
-beat2=$(sed -n 's/^heartbeat=//p' "$out/set2.out")
-[ -n "$beat1" ] && [ -n "$beat2" ] && [ "$beat1" != "$beat2" ] &&
-    qxr_pass "QxrSet: the heartbeat steps ($beat1, $beat2)" ||
-    qxr_fail "QxrSet: the heartbeat did not step ($beat1, $beat2)"
+qxr_wine_qxrset_live "$arch"
 
 # --- QxrSet open holds QxrSet.exe and qxrtime.dll: the next version's setup and the
 # uninstaller stop before they change anything, with the "files in use" code.
